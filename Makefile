@@ -1,0 +1,26 @@
+# Thin wrapper around CMake + Ninja. `make demo` and `make test` do all the set-up on a fresh machine.
+BUILD ?= build
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps build test demo clean
+
+all: build
+
+deps:
+	@scripts/ensure-deps
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+demo: build
+	$(BUILD)/cli/qrsa demo
+
+clean:
+	rm -rf $(BUILD)

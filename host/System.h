@@ -1,0 +1,81 @@
+// Core host types: the byte string AnsiString and the root class TObject.
+#pragma once
+
+#include <compare>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace System {
+
+// A length-counted string of 8-bit characters. Any byte value may occur, zero included.
+// Character positions are 1-based, as the host's string routines have always counted them.
+class AnsiString {
+ public:
+  AnsiString() = default;
+  AnsiString(const char* text) : FData(text ? text : "") {}  // NOLINT: implicit, like a literal
+  AnsiString(const char* bytes, int length) : FData(bytes, length > 0 ? std::size_t(length) : 0) {}
+  AnsiString(const std::string& bytes) : FData(bytes) {}  // NOLINT
+  AnsiString(std::string&& bytes) : FData(std::move(bytes)) {}  // NOLINT
+  AnsiString(std::string_view bytes) : FData(bytes) {}  // NOLINT
+  // A one-character string.
+  explicit AnsiString(char c) : FData(1, c) {}
+
+  int Length() const { return static_cast<int>(FData.size()); }
+  bool IsEmpty() const { return FData.empty(); }
+  // Resizes, keeping the leading contents; new characters are zero.
+  void SetLength(int length) { FData.resize(length > 0 ? std::size_t(length) : 0); }
+
+  // 1-based position of the first occurrence of sub, 0 when absent (or when sub is empty).
+  int Pos(const AnsiString& sub) const;
+  // count characters from the 1-based position start; a count of 0 or less gives the empty string.
+  // The range is clipped to the string.
+  AnsiString SubString(int start, int count) const;
+
+  // 1-based character access; the index must lie in 1..Length().
+  char& operator[](int index) { return FData[std::size_t(index - 1)]; }
+  const char& operator[](int index) const { return FData[std::size_t(index - 1)]; }
+
+  const char* c_str() const { return FData.c_str(); }
+  char* data() { return FData.data(); }
+  const char* data() const { return FData.data(); }
+  const unsigned char* bytes() const { return reinterpret_cast<const unsigned char*>(FData.data()); }
+  unsigned char* bytes() { return reinterpret_cast<unsigned char*>(FData.data()); }
+  const std::string& str() const { return FData; }
+  operator std::string_view() const { return FData; }  // NOLINT
+
+  AnsiString& operator+=(const AnsiString& other) {
+    FData += other.FData;
+    return *this;
+  }
+  AnsiString& operator+=(char c) {
+    FData += c;
+    return *this;
+  }
+  friend AnsiString operator+(AnsiString left, const AnsiString& right) { return left += right; }
+  friend AnsiString operator+(AnsiString left, const char* right) { return left += AnsiString(right); }
+  friend AnsiString operator+(const char* left, const AnsiString& right) { return AnsiString(left) += right; }
+
+  friend bool operator==(const AnsiString&, const AnsiString&) = default;
+  friend std::strong_ordering operator<=>(const AnsiString& a, const AnsiString& b) {
+    return a.FData.compare(b.FData) <=> 0;
+  }
+  friend bool operator==(const AnsiString& a, const char* b) { return a.FData == (b ? b : ""); }
+
+ private:
+  std::string FData;
+};
+
+// Root of the host class hierarchy. Objects are created plainly and destroyed with Free.
+class TObject {
+ public:
+  TObject() = default;
+  TObject(const TObject&) = delete;
+  TObject& operator=(const TObject&) = delete;
+  virtual ~TObject() = default;
+
+  // Destroys the object; calling it on a null pointer does nothing.
+  static void Free(TObject* object) { delete object; }
+};
+
+}  // namespace System

@@ -1,0 +1,179 @@
+// The component frame: defaults, key size, status reporting, the key store as numbers, wiping.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "rsa/RSA.h"
+
+using Rsa::BigNum;
+using Rsa::TRSA;
+using System::AnsiString;
+
+namespace {
+
+BigNum Number(std::initializer_list<Rsa::Digit> low, Rsa::Digit top = 0) {
+  BigNum x{};
+  unsigned i = 0;
+  for (Rsa::Digit d : low) x[i++] = d;
+  x[Rsa::BigNumDigits - 1] = top;
+  return x;
+}
+
+bool Same(const BigNum& a, const BigNum& b) { return std::equal(a.Digits, a.Digits + Rsa::BigNumDigits, b.Digits); }
+
+bool IsZero(const BigNum& a) {
+  for (unsigned i = 0; i < Rsa::BigNumDigits; ++i)
+    if (a[i]) return false;
+  return true;
+}
+
+// Records the status text seen inside each OnStatusUpdate call.
+struct StatusLog {
+  std::vector<std::string> Seen;
+  void Attach(TRSA& rsa) {
+    rsa.SetOnStatusUpdate([this, &rsa](System::TObject* sender) {
+      EXPECT_EQ(sender, &rsa);
+      Seen.push_back(rsa.Status().str());
+    });
+  }
+};
+
+}  // namespace
+
+TEST(Component, FreshComponentDefaults) {
+  TRSA rsa(nullptr);
+  EXPECT_EQ(rsa.KeyBits(), Rsa::kb0512);
+  EXPECT_EQ(rsa.SymKeyLength(), Rsa::sk64);
+  EXPECT_EQ(rsa.GetPrecision(), 0);
+  EXPECT_TRUE(rsa.PublicKey().IsEmpty());
+  EXPECT_TRUE(rsa.PrivateKey().IsEmpty());
+  EXPECT_TRUE(rsa.Signature().IsEmpty());
+  EXPECT_TRUE(rsa.Status().IsEmpty());
+  EXPECT_FALSE(rsa.OnStatusUpdate().Assigned());
+  EXPECT_EQ(rsa.GetVersion(), "1.01");
+  BigNum e, n;
+  EXPECT_THROW(rsa.GetPublicKey(e, n), Rsa::ENoKeyLoaded);
+  EXPECT_THROW(rsa.GetPrivateKey(n, e), Rsa::ENoKeyLoaded);
+}
+
+TEST(Component, KeyBitsSetsPrecisionAndReportsEveryAssignment) {
+  TRSA rsa(nullptr);
+  StatusLog log;
+  log.Attach(rsa);
+  rsa.SetPublicKey(Number({3}), Number({77}));
+  rsa.SetKeyBits(Rsa::kb0512);  // same value as the default: still reported
+  EXPECT_EQ(rsa.GetPrecision(), 16);
+  rsa.SetKeyBits(Rsa::kb2048);
+  EXPECT_EQ(rsa.GetPrecision(), 64);
+  rsa.SetKeyBits(Rsa::kb1024);
+  EXPECT_EQ(rsa.GetPrecision(), 32);
+  EXPECT_EQ(log.Seen, (std::vector<std::string>{"TRSA using 512 bit key", "TRSA using 2048 bit key",
+                                                 "TRSA using 1024 bit key"}));
+  BigNum e, n;
+  rsa.GetPublicKey(e, n);  // a loaded key stays loaded across key-size changes
+  EXPECT_TRUE(Same(n, Number({77})));
+}
+
+TEST(Component, SymKeyBytesAndStatusWritesFireNothing) {
+  TRSA rsa(nullptr);
+  StatusLog log;
+  log.Attach(rsa);
+  const std::pair<Rsa::TSymKeyLength, int> table[] = {{Rsa::sk64, 8}, {Rsa::sk128, 16}, {Rsa::sk192, 24}, {Rsa::sk256, 32}};
+  for (auto [length, bytes] : table) {
+    rsa.SetSymKeyLength(length);
+    EXPECT_EQ(rsa.GetSymKeyBytes(), bytes);
+  }
+  rsa.SetStatus("from outside");
+  EXPECT_EQ(rsa.Status(), "from outside");
+  EXPECT_TRUE(log.Seen.empty());
+}
+
+TEST(Component, GettingAnUnloadedKeyZeroesOutputsReportsAndRaises) {
+  TRSA rsa(nullptr);
+  StatusLog log;
+  log.Attach(rsa);
+  BigNum e = Number({1, 2, 3}, 9), n = Number({4}, 9);
+  try {
+    rsa.GetPublicKey(e, n);
+    FAIL() << "no exception";
+  } catch (const Rsa::ENoKeyLoaded& x) {
+    EXPECT_EQ(x.Message(), "Public key not loaded");
+  }
+  EXPECT_TRUE(IsZero(e));
+  EXPECT_TRUE(IsZero(n));
+  EXPECT_EQ(rsa.Status(), "Public key not loaded");
+  BigNum d = Number({5}, 5);
+  try {
+    rsa.GetPrivateKey(n, d);
+    FAIL() << "no exception";
+  } catch (const Rsa::ENoKeyLoaded& x) {
+    EXPECT_EQ(x.Message(), "Private key not loaded");
+  }
+  EXPECT_TRUE(IsZero(d));
+  EXPECT_EQ(log.Seen, (std::vector<std::string>{"Public key not loaded", "Private key not loaded"}));
+}
+
+TEST(Component, KeyStoreSharesTheModulusAndCopiesAllDigits) {
+  TRSA rsa(nullptr);
+  const BigNum e = Number({65537}, 0xdead), n1 = Number({1, 2}, 0xbeef), n2 = Number({99}), d = Number({7});
+  rsa.SetPublicKey(e, n1);
+  BigNum e2, n;
+  rsa.GetPublicKey(e2, n);
+  EXPECT_TRUE(Same(e2, e));  // digits above any precision survive
+  EXPECT_TRUE(Same(n, n1));
+  EXPECT_TRUE(rsa.PublicKey().IsEmpty());  // setting numbers writes no text
+  rsa.SetPrivateKey(n2, d);
+  rsa.GetPublicKey(e2, n);
+  EXPECT_TRUE(Same(n, n2));  // the private key replaced the shared modulus
+  BigNum d2;
+  rsa.GetPrivateKey(n, d2);
+  EXPECT_TRUE(Same(d2, d));
+}
+
+TEST(Component, BurnClearsKeysTextsAndFlagsButNotStatus) {
+  TRSA rsa(nullptr);
+  rsa.SetKeyBits(Rsa::kb0512);
+  rsa.SetPublicKey(Number({3}), Number({77}));
+  rsa.SetPrivateKey(Number({77}), Number({43}));
+  rsa.SetStatus("last words");
+  StatusLog log;
+  log.Attach(rsa);
+  rsa.Burn();
+  EXPECT_TRUE(log.Seen.empty());
+  EXPECT_EQ(rsa.Status(), "last words");
+  EXPECT_TRUE(rsa.PublicKey().IsEmpty());
+  EXPECT_TRUE(rsa.PrivateKey().IsEmpty());
+  EXPECT_TRUE(rsa.Signature().IsEmpty());
+  BigNum a, b;
+  EXPECT_THROW(rsa.GetPublicKey(a, b), Rsa::ENoKeyLoaded);
+  EXPECT_THROW(rsa.GetPrivateKey(a, b), Rsa::ENoKeyLoaded);
+}
+
+TEST(Component, BurnStringZeroesInPlaceThenEmpties) {
+  TRSA rsa(nullptr);
+  AnsiString s(std::string(100, 'k'));
+  char* storage = s.data();
+  rsa.BurnString(s);
+  EXPECT_TRUE(s.IsEmpty());
+  // The old characters were overwritten where they stood (the buffer is kept by the emptied string).
+  EXPECT_EQ(storage[0], '\0');
+  AnsiString empty;
+  rsa.BurnString(empty);
+  EXPECT_TRUE(empty.IsEmpty());
+}
+
+TEST(Component, OwnedByAFormAndCreatedByClassName) {
+  Classes::TComponent form(nullptr);
+  Classes::TComponent* made = Classes::CreateComponent("TRSA", &form);
+  ASSERT_NE(made, nullptr);
+  EXPECT_NE(dynamic_cast<TRSA*>(made), nullptr);
+  EXPECT_EQ(form.ComponentCount(), 1);
+  const Classes::TClassInfo* info = made->ClassInfo();
+  ASSERT_NE(info, nullptr);
+  std::vector<std::string> names;
+  for (const auto& p : info->Properties) names.push_back(p.Name);
+  EXPECT_EQ(names, (std::vector<std::string>{"KeyBits", "PublicKey", "PrivateKey", "Signature", "Status",
+                                             "SymKeyLength", "OnStatusUpdate"}));
+  EXPECT_EQ(Classes::CreateComponent("TNoSuchClass", &form), nullptr);
+}
