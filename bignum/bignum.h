@@ -59,8 +59,8 @@ Digit BNSubDigitMult(Digit* a, const Digit* b, Digit c, const Digit* d, unsigned
 void DigitMult(Digit a[2], Digit b, Digit c);
 // a := (b[1]*2^32 + b[0]) div c. Requires b[1] < c and c >= 2^16 (not checked).
 void DigitDiv(Digit* a, const Digit b[2], Digit c);
-// Stores value into count bytes from area. The stores are volatile: the optimiser cannot drop them,
-// even when the area is a local that dies right after.
+// Stores value into count bytes from area. The fill is called through a volatile function pointer: the
+// optimiser cannot drop it, even when the area is a local that dies right after.
 void BNWipe(void* area, unsigned char value, std::size_t count);
 
 // ---- Multiplication, division and remainder ----------------------------------------------------

@@ -25,26 +25,7 @@ unsigned DigitBits(Digit x) {
   return count;
 }
 
-void DigitMult(Digit a[2], Digit b, Digit c) {
-  const Digit bHigh = b >> 16, bLow = b & HalfMask;
-  const Digit cHigh = c >> 16, cLow = c & HalfMask;
-
-  Digit low = bLow * cLow;
-  Digit t = bLow * cHigh;
-  Digit u = bHigh * cLow;
-  Digit high = bHigh * cHigh;
-
-  // The two middle products sit 16 bits up; their sum may carry into bit 48.
-  t += u;
-  if (t < u) high += Digit{1} << 16;
-  u = t << 16;
-  low += u;
-  if (low < u) ++high;
-  high += t >> 16;
-
-  a[0] = low;
-  a[1] = high;
-}
+void DigitMult(Digit a[2], Digit b, Digit c) { DigitProduct(a, b, c); }
 
 // Schoolbook division of a two-digit value by a digit in base 2^16. Each 16-bit quotient half is first
 // estimated from below by dividing by cHigh + 1, which can only under-estimate, and then counted upward

@@ -107,7 +107,7 @@ Digit BNAddDigitMult(Digit* a, const Digit* b, Digit c, const Digit* d, unsigned
   Digit carry = 0;
   Digit t[2];
   for (unsigned i = 0; i < digits; ++i) {
-    DigitMult(t, c, d[i]);
+    DigitProduct(t, c, d[i]);
     Digit x = b[i] + carry;
     carry = (x < carry) ? 1 : 0;
     x += t[0];
@@ -126,7 +126,7 @@ Digit BNSubDigitMult(Digit* a, const Digit* b, Digit c, const Digit* d, unsigned
   Digit borrow = 0;
   Digit t[2];
   for (unsigned i = 0; i < digits; ++i) {
-    DigitMult(t, c, d[i]);
+    DigitProduct(t, c, d[i]);
     Digit x = b[i] - borrow;
     borrow = (x > DigitMax - borrow) ? 1 : 0;
     x -= t[0];
