@@ -1,5 +1,7 @@
 #include "host/PackageResources.h"
 
+#include <cstdio>
+
 
 namespace Sysutils {
 
@@ -257,8 +259,9 @@ TVersionInfo DecodeVersionInfo(std::string_view data) {
 }
 
 std::string VersionText(const TVersionNumber& v) {
-  return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
-         std::to_string(v[3]);
+  char text[32];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", unsigned(v[0]), unsigned(v[1]), unsigned(v[2]), unsigned(v[3]));
+  return text;
 }
 
 // ---- BMP: a 14-byte file header, a 40-byte information header, the colour table, then the pixel

@@ -15,9 +15,9 @@
 namespace Sysutils {
 
 // Resource names.
-inline constexpr std::string_view DescriptionResource = "DESCRIPTION";
-inline constexpr std::string_view PackageInfoResource = "PACKAGEINFO";
-inline constexpr std::string_view VersionResource = "1";
+constexpr std::string_view DescriptionResource = "DESCRIPTION";
+constexpr std::string_view PackageInfoResource = "PACKAGEINFO";
+constexpr std::string_view VersionResource = "1";
 
 // ---- Text as UTF-16 (little-endian), zero-terminated ----
 std::string EncodeUtf16z(std::string_view utf8);

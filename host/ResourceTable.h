@@ -19,12 +19,12 @@ class EResourceError : public Exception {
 };
 
 // Name of the library section that holds a package's resource image.
-inline constexpr std::string_view ResourceSectionName = ".qarvex.resources";
+constexpr std::string_view ResourceSectionName = ".qarvex.resources";
 
 // Resource types.
-inline constexpr std::string_view RT_BITMAP = "BITMAP";
-inline constexpr std::string_view RT_RCDATA = "RCDATA";
-inline constexpr std::string_view RT_VERSION = "VERSION";
+constexpr std::string_view RT_BITMAP = "BITMAP";
+constexpr std::string_view RT_RCDATA = "RCDATA";
+constexpr std::string_view RT_VERSION = "VERSION";
 
 struct TResource {
   std::string Type;
