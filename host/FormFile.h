@@ -82,7 +82,7 @@ std::string LoadFile(const std::string& fileName);
 template <class T>
 T* Expect(TComponent* root, const std::string& source) {
   if (auto* typed = dynamic_cast<T*>(root)) return typed;
-  const TClassInfo* info = root->ClassInfo();
+  const TClassInfo* info = root ? root->ClassInfo() : nullptr;
   const std::string found = info ? info->ClassName : "an unregistered class";
   delete root;
   std::string expected = "another class";

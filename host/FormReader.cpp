@@ -89,6 +89,7 @@ class TFormReader {
       FLines.push_back({number++, line});
       if (eol == std::string_view::npos) break;
       rest.remove_prefix(eol + 1);
+      if (rest.empty()) break;  // a final line end closes the last line rather than starting one
     }
   }
 
