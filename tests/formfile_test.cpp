@@ -4,10 +4,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <typeinfo>
 #include <vector>
 
 #include "host/FormFile.h"
 #include "rsa/RSA.h"
+#include "rsa/TextFormats.h"
+#include "support/KeyStoreProbe.h"
 
 using Classes::TComponent;
 using Classes::TNotifyEvent;
@@ -94,6 +97,19 @@ class TTestForm : public Classes::TForm {
   std::vector<std::string> Changed;
 };
 
+// A form whose handler records each status change of its components.
+class TKeyForm : public Classes::TForm {
+ public:
+  explicit TKeyForm(TComponent* owner) : TForm(owner) {
+    PublishMethod("RSA1StatusUpdate", TNotifyEvent(this, &TKeyForm::RSA1StatusUpdate));
+  }
+  void RSA1StatusUpdate(System::TObject* sender) {
+    auto* rsa = static_cast<Rsa::TRSA*>(sender);
+    Seen.push_back(rsa->Name().str() + ": " + rsa->Status().str());
+  }
+  std::vector<std::string> Seen;
+};
+
 // A component class that was never registered.
 class TStranger : public TComponent {
  public:
@@ -105,6 +121,7 @@ class FormFile : public ::testing::Test {
   static void SetUpTestSuite() {
     Classes::RegisterClass<TProbe>();
     Classes::RegisterFormClass<TTestForm>("TTestForm");
+    Classes::RegisterFormClass<TKeyForm>("TKeyForm");
   }
   void SetUp() override { gLive = 0; }
   void TearDown() override { EXPECT_EQ(gLive, 0) << "a TProbe outlived its test"; }
@@ -460,4 +477,181 @@ TEST_F(FormFile, ComponentWithoutKeysRoundTripsItsSettings) {
   // KeyBits is always stored, so even a component at the start value gets its precision.
   EXPECT_EQ(r2->GetPrecision(), 16);
   EXPECT_EQ(r2->Status(), "TRSA using 512 bit key");
+}
+
+namespace {
+
+using Rsa::BigNum;
+
+// Key store numbers with every digit below the precision set (so each field has its full length),
+// and the texts that load them.
+struct KeyTexts {
+  BigNum e{}, n{}, d{}, s{};
+  std::string Public, Private, Signature;
+};
+
+KeyTexts MakeKeyTexts(int precision, Rsa::Digit seed) {
+  KeyTexts k;
+  k.e[0] = 65537;
+  for (int i = 0; i < precision; ++i) {
+    k.n[i] = seed * Rsa::Digit(2 * i + 1) + Rsa::Digit(i) + 1;
+    k.d[i] = seed * Rsa::Digit(3 * i + 7) + 5;
+    k.s[i] = seed ^ Rsa::Digit(0x9E3779B9u * Rsa::Digit(i + 1));
+  }
+  k.n[precision - 1] |= 0x80000000u;
+  k.d[precision - 1] |= 0x40000000u;
+  k.Public = (Rsa::KeyFieldText(k.e) + ":" + Rsa::KeyFieldText(k.n)).str();
+  k.Private = (Rsa::KeyFieldText(k.n) + ":" + Rsa::KeyFieldText(k.d)).str();
+  k.Signature = Rsa::SignatureText(k.s, precision).str();
+  return k;
+}
+
+bool Same(const BigNum& a, const BigNum& b) { return std::equal(a.Digits, a.Digits + Rsa::BigNumDigits, b.Digits); }
+
+void ExpectKeys(Rsa::TRSA& rsa, const KeyTexts& k, bool withPrivate) {
+  BigNum e, n, d;
+  rsa.GetPublicKey(e, n);
+  EXPECT_TRUE(Same(e, k.e));
+  EXPECT_TRUE(Same(n, k.n));
+  EXPECT_EQ(rsa.PublicKey(), k.Public);
+  EXPECT_EQ(Testing::PrivateLoaded(rsa), withPrivate);
+  if (withPrivate) {
+    rsa.GetPrivateKey(n, d);
+    EXPECT_TRUE(Same(d, k.d));
+    EXPECT_EQ(rsa.PrivateKey(), k.Private);
+  }
+}
+
+}  // namespace
+
+TEST_F(FormFile, KeysRoundTripThroughAFormOfSeveralComponents) {
+  const KeyTexts k512 = MakeKeyTexts(16, 0x1234567u), k1024 = MakeKeyTexts(32, 0x89ABCDEu);
+  TKeyForm form(nullptr);
+  form.SetName("Form1");
+  auto* rsa1 = new Rsa::TRSA(&form);
+  rsa1->SetName("RSA1");
+  rsa1->SetKeyBits(Rsa::kb0512);
+  rsa1->PutPublicKey(k512.Public);
+  rsa1->PutPrivateKey(k512.Private);
+  rsa1->PutSignature(k512.Signature);
+  rsa1->SetSymKeyLength(Rsa::sk256);
+  rsa1->SetStatus("Idle");
+  rsa1->SetOnStatusUpdate(form.MethodAddress("RSA1StatusUpdate"));
+  auto* rsa2 = new Rsa::TRSA(&form);
+  rsa2->SetName("RSA2");
+  rsa2->SetKeyBits(Rsa::kb1024);
+  rsa2->PutPublicKey(k1024.Public);
+
+  const std::string text = Classes::WriteComponentRes(form);
+  EXPECT_EQ(text,
+            "object Form1: TKeyForm\n"
+            "  object RSA1: TRSA\n"
+            "    KeyBits = kb0512\n"
+            "    PublicKey = '" + k512.Public + "'\n"
+            "    PrivateKey = '" + k512.Private + "'\n"
+            "    Signature = '" + k512.Signature + "'\n"
+            "    Status = 'Idle'\n"
+            "    SymKeyLength = sk256\n"
+            "    OnStatusUpdate = RSA1StatusUpdate\n"
+            "  end\n"
+            "  object RSA2: TRSA\n"
+            "    KeyBits = kb1024\n"
+            "    PublicKey = '" + k1024.Public + "'\n"
+            "    Status = 'Public key loaded OK'\n"
+            "    SymKeyLength = sk64\n"
+            "  end\n"
+            "end\n");
+
+  auto copy = Read<TKeyForm>(text);
+  auto* r1 = dynamic_cast<Rsa::TRSA*>(copy->FindComponent("RSA1"));
+  auto* r2 = dynamic_cast<Rsa::TRSA*>(copy->FindComponent("RSA2"));
+  ASSERT_TRUE(r1 && r2);
+  EXPECT_EQ(r1->GetPrecision(), 16);
+  ExpectKeys(*r1, k512, true);
+  EXPECT_TRUE(Testing::SignatureLoaded(*r1));
+  EXPECT_TRUE(Same(Testing::SigValueOf(*r1), k512.s));
+  EXPECT_EQ(r1->Signature(), k512.Signature);
+  EXPECT_EQ(r1->Status(), "Idle");
+  EXPECT_EQ(r1->SymKeyLength(), Rsa::sk256);
+  EXPECT_EQ(r2->GetPrecision(), 32);
+  ExpectKeys(*r2, k1024, false);
+  EXPECT_FALSE(Testing::SignatureLoaded(*r2));
+  EXPECT_EQ(r2->Status(), "Public key loaded OK");
+  EXPECT_FALSE(r2->OnStatusUpdate().Assigned());
+  // The handler is the new form's, attached last, so it saw nothing of the read itself.
+  EXPECT_EQ(r1->OnStatusUpdate().Name(), "RSA1StatusUpdate");
+  EXPECT_TRUE(copy->Seen.empty());
+  r1->SetKeyBits(Rsa::kb2048);
+  EXPECT_EQ(copy->Seen, (std::vector<std::string>{"RSA1: TRSA using 2048 bit key"}));
+  EXPECT_TRUE(form.Seen.empty());
+}
+
+TEST_F(FormFile, ALoneComponentIsAKeyFile) {
+  const KeyTexts k = MakeKeyTexts(32, 0x5EED5u);
+  Rsa::TRSA rsa(nullptr);
+  rsa.SetName("RSA1");
+  rsa.SetKeyBits(Rsa::kb1024);
+  rsa.PutPublicKey(k.Public);
+  rsa.PutPrivateKey(k.Private);
+  const auto path = std::filesystem::temp_directory_path() / ("formfile_key_" + std::to_string(::getpid()) + ".txt");
+  Classes::WriteComponentResFile(path.string(), rsa);
+  auto copy = std::unique_ptr<Rsa::TRSA>(Classes::ReadComponentResFile<Rsa::TRSA>(path.string(), nullptr));
+  std::filesystem::remove(path);
+  EXPECT_EQ(copy->Name(), "RSA1");
+  EXPECT_EQ(copy->Owner(), nullptr);
+  ExpectKeys(*copy, k, true);
+  EXPECT_EQ(copy->Status(), "Private key loaded OK");
+}
+
+TEST_F(FormFile, KeyBitsIsAppliedBeforeTheKeyTexts) {
+  // The handler is attached first here, so it reports every step of the read.
+  const KeyTexts k = MakeKeyTexts(32, 0xF00Du);
+  const std::string text =
+      "object F: TKeyForm\n"
+      "  object RSA1: TRSA\n"
+      "    OnStatusUpdate = RSA1StatusUpdate\n"
+      "    KeyBits = kb1024\n"
+      "    PublicKey = '" + k.Public + "'\n"
+      "    PrivateKey = '" + k.Private + "'\n"
+      "    Signature = '" + k.Signature + "'\n"
+      "  end\n"
+      "end\n";
+  auto form = Read<TKeyForm>(text);
+  EXPECT_EQ(form->Seen, (std::vector<std::string>{"RSA1: TRSA using 1024 bit key", "RSA1: Public key loaded OK",
+                                                   "RSA1: Private key loaded OK"}));
+  ExpectKeys(*static_cast<Rsa::TRSA*>(form->FindComponent("RSA1")), k, true);
+}
+
+TEST_F(FormFile, AKeyTextThatDoesNotFitFailsWithTheComponentsOwnException) {
+  const KeyTexts k512 = MakeKeyTexts(16, 0x77u), k1024 = MakeKeyTexts(32, 0x99u);
+  const struct {
+    const char* name;
+    std::string body;
+    const std::type_info& type;
+    const char* message;
+  } cases[] = {
+      {"1024-bit public key at kb0512", "KeyBits = kb0512\n PublicKey = '" + k1024.Public + "'", typeid(Rsa::EInvalidKey),
+       "Public key has incorrect length"},
+      {"512-bit private key at kb1024", "KeyBits = kb1024\n PrivateKey = '" + k512.Private + "'", typeid(Rsa::EInvalidKey),
+       "Private key has incorrect length"},
+      {"1024-bit signature at kb0512", "KeyBits = kb0512\n Signature = '" + k1024.Signature + "'",
+       typeid(Sysutils::EConvertError), "Signature has incorrect length"},
+      {"key without KeyBits", "PublicKey = '" + k512.Public + "'", typeid(Rsa::EInvalidKey), "Public key has incorrect length"},
+      {"not a key text", "KeyBits = kb0512\n PublicKey = 'no colon'", typeid(Rsa::EInvalidKey), "Public key not valid"},
+      {"key text split by a line end", "KeyBits = kb0512\n PublicKey = 'abc'#10'def:ghi'", typeid(Sysutils::EConvertError),
+       "Public key not valid"},
+  };
+  TKeyForm owner(nullptr);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = "object F: TKeyForm\n object RSA1: TRSA\n " + c.body + "\n end\nend\n";
+    try {
+      Classes::ReadComponentRes(text, &owner);
+      ADD_FAILURE() << "accepted";
+    } catch (const Sysutils::Exception& e) {
+      EXPECT_EQ(typeid(e), c.type) << typeid(e).name();
+      EXPECT_EQ(e.Message(), c.message);
+    }
+    EXPECT_EQ(owner.ComponentCount(), 0);
+  }
 }
