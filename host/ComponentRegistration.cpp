@@ -2,7 +2,9 @@
 
 namespace Classes {
 
-extern "C" TRegisterComponentsProc RegisterComponentsProc = nullptr;
+extern "C" {
+TRegisterComponentsProc RegisterComponentsProc = nullptr;
+}
 
 void RegisterComponents(const System::AnsiString& Page, const TComponentClass* ComponentClasses, int ClassesHigh) {
   if (!RegisterComponentsProc) throw EComponentError("Components can be registered only at design time");
