@@ -27,7 +27,9 @@ class EProbeRefused : public Sysutils::Exception {
   using Exception::Exception;
 };
 
-enum TProbeMode { pmOff, pmOn, pmAuto };
+// A fixed underlying type, so that an out-of-range ordinal (as a stray stored value would give) is a
+// valid value of the type rather than undefined behaviour.
+enum TProbeMode : int { pmOff, pmOn, pmAuto };
 enum TProbeLevel { lvLow, lvMid, lvHigh };
 
 class TProbe : public TComponent {
