@@ -1,0 +1,125 @@
+// Writes a seed corpus for every fuzz target into DIR/<target>/: texts the component writes itself
+// (radix-64 texts, key and signature texts at every size, wrapped keys and cipher texts under the
+// fixture keys, a form file holding a component with its keys) and one small input per arithmetic
+// routine. Usage: make_fuzz_seeds DIR
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "fuzz/FuzzCheck.h"
+#include "host/FormFile.h"
+#include "rsa/RSA.h"
+#include "rsa/TextFormats.h"
+#ifdef QARVEX_FUZZ_FIXTURE_KEYS
+#include "support/FixtureKeys.h"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TSeeds {
+ public:
+  TSeeds(const fs::path& root, const std::string& target) : FDir(root / target) { fs::create_directories(FDir); }
+  void Add(const std::string& bytes) {
+    std::ofstream(FDir / ("seed-" + std::to_string(FCount++)), std::ios::binary) << bytes;
+  }
+  // An input whose first byte selects the mode.
+  void Add(std::uint8_t mode, const std::string& text) { Add(std::string(1, char(mode)) + text); }
+
+ private:
+  fs::path FDir;
+  int FCount = 0;
+};
+
+Rsa::BigNum Number(int digits, std::uint32_t salt) {
+  Rsa::BigNum x{};
+  for (int i = 0; i < digits; ++i) x.Digits[i] = 0x9E3779B9u * std::uint32_t(i + 7) ^ salt;
+  x.Digits[digits - 1] |= 0x80000000u;
+  return x;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_fuzz_seeds DIR\n");
+    return 2;
+  }
+  const fs::path root = argv[1];
+  Fuzz::CountingRandom random;
+  Rsa::TRSA rsa(nullptr);
+
+  TSeeds radix(root, "radix64_fuzz");
+  for (const char* text : {"", "MK7X", "ME", "MK6", "MK7XN+", "++2++E", "zk", "++++", "yz", "MK7XM", "MK7X!"})
+    radix.Add(text);
+  std::string bytes;
+  for (int i = 0; i < 40; ++i) {
+    bytes += char(i * 37 + 11);
+    if (i % 7 == 0) radix.Add(rsa.EncodeString(bytes).str());
+  }
+
+  TSeeds keys(root, "keytext_fuzz");
+  const Rsa::TKeyBits sizes[] = {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048};
+  for (int s = 0; s < 3; ++s) {
+    rsa.SetKeyBits(sizes[s]);
+    const int p = rsa.GetPrecision();
+    const Rsa::BigNum e = Number(1, 0x10001), n = Number(p, 0x5a5a), d = Number(p, 0x3c3c);
+    const std::string pub = (Rsa::KeyFieldText(e) + ":" + Rsa::KeyFieldText(n, p)).str();
+    const std::string priv = (Rsa::KeyFieldText(n) + ":" + Rsa::KeyFieldText(d, p)).str();
+    const std::string sig = Rsa::SignatureText(d, p).str();
+    for (std::uint8_t state : {0x00, 0x10, 0x20, 0x70}) {
+      keys.Add(std::uint8_t(s | 0 << 2 | state), pub);
+      keys.Add(std::uint8_t(s | 1 << 2 | state), priv);
+      keys.Add(std::uint8_t(s | 2 << 2 | state), sig);
+    }
+    keys.Add(std::uint8_t(s | 0x30), "++11IE:" + pub.substr(pub.find(':') + 1));
+    keys.Add(std::uint8_t(s | 0x30), "kp2:" + pub.substr(pub.find(':') + 1));
+    keys.Add(std::uint8_t(s | 0x34), priv + ":");
+  }
+
+  TSeeds forms(root, "formfile_fuzz");
+  rsa.SetName("RSA1");
+  forms.Add(Classes::WriteComponentRes(rsa));
+  forms.Add("object Form1: TFuzzForm\n  object RSA1: TRSA\n    KeyBits = kb1024\n"
+            "    Status = 'Idle'#13#10'next'\n    OnStatusUpdate = RSA1StatusUpdate\n  end\nend\n");
+
+#ifdef QARVEX_FUZZ_FIXTURE_KEYS
+  for (int s = 0; s < 3; ++s) {
+    const int bits = 512 << s;
+    Testing::LoadFixtureKey(rsa, bits);
+    rsa.PutPublicKey(Testing::FixturePublicKeyText(bits));
+    rsa.PutPrivateKey(Testing::FixturePrivateKeyText(bits));
+    rsa.SetName("RSA" + std::to_string(bits));
+    forms.Add(Classes::WriteComponentRes(rsa));
+  }
+
+  TSeeds decrypt(root, "decrypt_fuzz");
+  for (int s = 0; s < 3; ++s) {
+    const int bits = 512 << s;
+    Testing::LoadFixtureKey(rsa, bits);
+    unsigned char sessionKey[32];
+    for (int i = 0; i < 32; ++i) sessionKey[i] = std::uint8_t(i * 13 + 1);
+    for (std::uint8_t length = 0; length < 4; ++length) {
+      rsa.SetSymKeyLength(Rsa::TSymKeyLength(length));
+      decrypt.Add(std::uint8_t(s | length << 2 | 0x10), rsa.EncryptKey(sessionKey).str());
+    }
+    for (const std::string plain : {std::string(), std::string("abc"), std::string(300, '\x7f')}) {
+      System::AnsiString cipher;
+      rsa.EncryptString(plain, cipher);
+      decrypt.Add(std::uint8_t(s), cipher.str());
+      decrypt.Add(std::uint8_t(s | 0x20), cipher.str());
+    }
+  }
+#endif
+
+  TSeeds arithmetic(root, "bignum_fuzz");
+  for (int routine = 0; routine < 12; ++routine) {
+    std::string seed{char(routine), char(routine * 3)};
+    for (int i = 0; i < 48; ++i) seed += char((routine + 1) * (i + 3) * 29);
+    arithmetic.Add(seed);
+  }
+  return 0;
+}
