@@ -296,7 +296,7 @@ TEST(KeyGeneration, RSAMakeKeyPairFillsOnlyItsOutputsAndStatus) {
   EXPECT_FALSE(Testing::PrivateLoaded(rsa));
   EXPECT_TRUE(rsa.PublicKey().IsEmpty() && rsa.PrivateKey().IsEmpty());
   EXPECT_EQ(ToMpz(Testing::ModulusOf(rsa)).Bits(), 0u);
-  EXPECT_EQ(ToMpz(n).Bits() / 32 + (ToMpz(n).Bits() % 32 != 0), 16u);
+  EXPECT_EQ((ToMpz(n).Bits() + 31) / 32, 16u);
   ExpectRoundTrip(e, n, d);
 
   // MakeKeyPair draws the same words after its reseed, so it loads exactly this key.
