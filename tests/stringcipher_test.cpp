@@ -112,7 +112,9 @@ TEST(StringCipher, WrongPrivateKeyGivesWrongBytesWithoutError) {
     const std::string cipher = Encrypt(sender, plain);
     std::string result;
     EXPECT_NO_THROW(result = Decrypt(receiver, cipher));
-    EXPECT_NE(result, plain);
+    if (!plain.empty()) {
+      EXPECT_NE(result, plain);
+    }
 
     const std::string raw = sender.DecodeString(cipher).str();
     std::string expected;
