@@ -265,6 +265,7 @@ TEST(KeyGeneration, RSAMakeKeyPairFillsOnlyItsOutputsAndStatus) {
 
   // MakeKeyPair draws the same words after its reseed, so it loads exactly this key.
   Testing::ScriptedRandom random(words);
+  RecordEvents(rsa, events, &random);  // the handler must not read the source that went out of scope
   rsa.MakeKeyPair(seed1, seed2);
   BigNum e2, n2, d2;
   rsa.GetPublicKey(e2, n2);
