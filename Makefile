@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test demo clean test-sanitize fuzz ct-check cross
 
 all: build
 
@@ -21,6 +21,23 @@ test: build
 
 demo: build
 	$(BUILD)/cli/qrsa demo
+
+# Hardening: sanitizers (ASan+UBSan suite, ThreadSanitizer thread tests), fuzzing (FUZZ_SECONDS per
+# target), the constant-time check under valgrind, and the suite on other machines under qemu-user.
+FUZZ_SECONDS ?= 60
+CROSS_ARCHES ?= i386 s390x
+
+test-sanitize:
+	scripts/sanitize-test
+
+fuzz:
+	scripts/fuzz-run $(FUZZ_SECONDS)
+
+ct-check:
+	scripts/ct-check
+
+cross:
+	scripts/cross-test $(CROSS_ARCHES)
 
 clean:
 	rm -rf $(BUILD)
