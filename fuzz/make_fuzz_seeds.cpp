@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
       rsa.SetSymKeyLength(Rsa::TSymKeyLength(length));
       decrypt.Add(std::uint8_t(s | length << 2 | 0x10), rsa.EncryptKey(sessionKey).str());
     }
-    for (const std::string plain : {std::string(), std::string("abc"), std::string(300, '\x7f')}) {
+    for (const std::string& plain : {std::string(), std::string("abc"), std::string(300, '\x7f')}) {
       System::AnsiString cipher;
       rsa.EncryptString(plain, cipher);
       decrypt.Add(std::uint8_t(s), cipher.str());
