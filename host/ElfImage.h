@@ -11,7 +11,7 @@
 
 namespace Sysutils {
 
-// A file that is not a readable 64-bit little-endian ELF image, or whose tables are damaged.
+// A file that is not a readable ELF image (32- or 64-bit, either byte order), or whose tables are damaged.
 class EImageError : public Exception {
  public:
   using Exception::Exception;
@@ -37,10 +37,14 @@ class TElfImage {
     std::uint64_t EntrySize;
   };
   std::string_view Bytes(std::uint64_t offset, std::uint64_t size) const;
+  // An unsigned field of `bytes` bytes at `at`, in the image's byte order.
+  std::uint64_t Get(std::string_view b, std::size_t at, int bytes) const;
 
   std::string FFileName;
   std::string FData;
   std::vector<TSection> FSections;
+  bool FWide = true;        // 64-bit image
+  bool FBigEndian = false;  // most significant byte first
 };
 
 }  // namespace Sysutils

@@ -22,7 +22,9 @@ set(libdir ${QARVEX_CROSS_SYSROOT}/usr/lib/${QARVEX_CROSS_MULTIARCH})
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-L${libdir} -Wl,-rpath-link,${libdir}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-L${libdir} -Wl,-rpath-link,${libdir}")
 
-set(ENV{PKG_CONFIG_SYSROOT_DIR} ${QARVEX_CROSS_SYSROOT})
-set(ENV{PKG_CONFIG_LIBDIR} ${libdir}/pkgconfig:${QARVEX_CROSS_SYSROOT}/usr/share/pkgconfig)
+# pkg-config reads the target's .pc files (PKG_CONFIG_LIBDIR and PKG_CONFIG_SYSROOT_DIR are exported by
+# scripts/cross-test). The settings above also reach the compiler checks' own projects.
+set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QARVEX_CROSS_TRIPLET QARVEX_CROSS_MULTIARCH QARVEX_CROSS_PROCESSOR
+    QARVEX_CROSS_QEMU QARVEX_CROSS_SYSROOT)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR ${QARVEX_CROSS_QEMU} -L /usr/${QARVEX_CROSS_TRIPLET} -E LD_LIBRARY_PATH=${libdir})
