@@ -1,0 +1,225 @@
+// Montgomery products and squares by finely integrated product scanning: the result is formed column
+// by column, and each column adds both its partial products a[i]*b[j] and the reduction terms q[i]*m[j],
+// so that the low limb of column k is cancelled by choosing q[k] := column * (-1/m) mod 2^64 while k < n.
+// The columns from n upward are then the result, (a*b + q*m)/R, which is below 2m when a*b < m*R; one
+// subtraction of m under a mask brings it below m. A three-limb accumulator holds the running column, so
+// the partial product area is never stored. Squares add each cross product once and double the column.
+#include "bignum/montgomery.h"
+
+#include "bignum/bignum_internal.h"
+#include "bignum/constant_time.h"
+
+namespace Rsa {
+
+namespace {
+
+// top:hi:lo += x*y.
+inline void MulAdd(Limb& lo, Limb& hi, Limb& top, Limb x, Limb y) {
+  const WideLimb p = static_cast<WideLimb>(x) * y;
+  const Limb pLow = static_cast<Limb>(p);
+  Limb pHigh = static_cast<Limb>(p >> 64);
+  lo += pLow;
+  pHigh += lo < pLow;  // pHigh <= 2^64 - 2, so this does not wrap
+  hi += pHigh;
+  top += hi < pHigh;
+}
+
+// top:hi:lo += c2:c1:c0.
+inline void Add3(Limb& lo, Limb& hi, Limb& top, Limb c0, Limb c1, Limb c2) {
+  const WideLimb x = (static_cast<WideLimb>(hi) << 64) | lo;
+  const WideLimb y = (static_cast<WideLimb>(c1) << 64) | c0;
+  const WideLimb s = x + y;
+  top += c2 + (s < y);
+  lo = static_cast<Limb>(s);
+  hi = static_cast<Limb>(s >> 64);
+}
+
+// carry:r (n + 1 limbs) minus m when that is not negative; carry:r must be below 2m for a full reduction.
+// The comparison is a full borrow pass, the subtraction a second pass under a mask.
+inline void SubtractModulusOnce(Limb* r, Limb carry, const Limb* m, unsigned n) {
+  Limb borrow = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const WideLimb t = static_cast<WideLimb>(r[i]) - m[i] - borrow;
+    borrow = static_cast<Limb>(t >> 64) & 1;
+  }
+  // Subtract when carry:r >= m, that is when the top limb is set or r alone does not borrow.
+  const Limb mask = ConstantTime::MaskFromBit<Limb>(carry | (borrow ^ 1));
+  borrow = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const WideLimb t = static_cast<WideLimb>(r[i]) - (m[i] & mask) - borrow;
+    r[i] = static_cast<Limb>(t);
+    borrow = static_cast<Limb>(t >> 64) & 1;
+  }
+}
+
+// FixedN is the limb count when known at compile time (the key sizes), 0 for any other count.
+template <unsigned FixedN>
+inline void ProductKernel(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb mInv, Limb* q,
+                          unsigned limbs) {
+  const unsigned n = FixedN != 0 ? FixedN : limbs;
+  Limb lo = 0, hi = 0, top = 0;
+  for (unsigned k = 0; k < n; ++k) {
+    for (unsigned i = 0; i < k; ++i) {
+      MulAdd(lo, hi, top, a[i], b[k - i]);
+      MulAdd(lo, hi, top, q[i], m[k - i]);
+    }
+    MulAdd(lo, hi, top, a[k], b[0]);
+    const Limb qk = lo * mInv;
+    q[k] = qk;
+    MulAdd(lo, hi, top, qk, m[0]);  // cancels lo
+    lo = hi;
+    hi = top;
+    top = 0;
+  }
+  // Column k reads a and b at indices above k - n only, so r[k - n] may overwrite either of them.
+  for (unsigned k = n; k < 2 * n - 1; ++k) {
+    for (unsigned i = k - n + 1; i < n; ++i) {
+      MulAdd(lo, hi, top, a[i], b[k - i]);
+      MulAdd(lo, hi, top, q[i], m[k - i]);
+    }
+    r[k - n] = lo;
+    lo = hi;
+    hi = top;
+    top = 0;
+  }
+  r[n - 1] = lo;
+  SubtractModulusOnce(r, hi, m, n);
+}
+
+template <unsigned FixedN>
+inline void SquareKernel(Limb* r, const Limb* a, const Limb* m, Limb mInv, Limb* q, unsigned limbs) {
+  const unsigned n = FixedN != 0 ? FixedN : limbs;
+  Limb lo = 0, hi = 0, top = 0;
+  for (unsigned k = 0; k < 2 * n - 1; ++k) {
+    const unsigned first = k < n ? 0 : k - n + 1;
+    // The cross products a[i]*a[k - i], i < k - i, each taken twice.
+    Limb c0 = 0, c1 = 0, c2 = 0;
+    for (unsigned i = first; 2 * i < k; ++i) MulAdd(c0, c1, c2, a[i], a[k - i]);
+    c2 = (c2 << 1) | (c1 >> 63);
+    c1 = (c1 << 1) | (c0 >> 63);
+    c0 <<= 1;
+    if (k % 2 == 0) MulAdd(c0, c1, c2, a[k / 2], a[k / 2]);
+    Add3(lo, hi, top, c0, c1, c2);
+    if (k < n) {
+      for (unsigned i = 0; i < k; ++i) MulAdd(lo, hi, top, q[i], m[k - i]);
+      const Limb qk = lo * mInv;
+      q[k] = qk;
+      MulAdd(lo, hi, top, qk, m[0]);  // cancels lo
+    } else {
+      for (unsigned i = first; i < n; ++i) MulAdd(lo, hi, top, q[i], m[k - i]);
+      r[k - n] = lo;
+    }
+    lo = hi;
+    hi = top;
+    top = 0;
+  }
+  r[n - 1] = lo;
+  SubtractModulusOnce(r, hi, m, n);
+}
+
+// r[0 .. count - 1] := limbs from + 0 .. from + count - 1 of the digit array x; limbs past x read zero.
+void LoadLimbs(Limb* r, const Digit* x, unsigned xDigits, unsigned from, unsigned count) {
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned low = 2 * (from + i);
+    Limb v = 0;
+    if (low < xDigits) v = x[low];
+    if (low + 1 < xDigits) v |= static_cast<Limb>(x[low + 1]) << 32;
+    r[i] = v;
+  }
+}
+
+// a[0 .. aDigits - 1] := the limbs x[0 .. n - 1], digits past them zero.
+void StoreDigits(Digit* a, unsigned aDigits, const Limb* x, unsigned n) {
+  for (unsigned i = 0; i < aDigits; ++i) a[i] = i < 2 * n ? static_cast<Digit>(x[i / 2] >> (32 * (i % 2))) : 0;
+}
+
+// r := b + c over n limbs; returns the carry.
+Limb AddLimbs(Limb* r, const Limb* b, const Limb* c, unsigned n) {
+  Limb carry = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const WideLimb t = static_cast<WideLimb>(b[i]) + c[i] + carry;
+    r[i] = static_cast<Limb>(t);
+    carry = static_cast<Limb>(t >> 64);
+  }
+  return carry;
+}
+
+}  // namespace
+
+void MontSetupVarTime(MontModulus& mod, const Digit* d, unsigned dDigits) {
+  const unsigned md = BNDigits(d, dDigits);
+  const unsigned n = (md + 1) / 2;
+  mod.limbs = n;
+  LoadLimbs(mod.m, d, md, 0, n);
+
+  // Newton's iteration for 1/m0 mod 2^64: an odd m0 is its own inverse modulo 8, and each step doubles
+  // the number of correct low bits (3, 6, 12, 24, 48, 96).
+  const Limb m0 = mod.m[0];
+  Limb inverse = m0;
+  for (int step = 0; step < 5; ++step) inverse *= 2 - m0 * inverse;
+  mod.mInv = 0 - inverse;
+
+  // R mod m by division of 2^(64n), then R^2 mod m as its reduced square.
+  Digit power[2 * MontLimbs + 1];
+  Digit residue[ScratchDigits];
+  Digit square[ScratchDigits];
+  BNAssignZero(power, 2 * n);
+  power[2 * n] = 1;
+  BNMod(residue, power, 2 * n + 1, d, md);
+  BNModMult(square, residue, residue, d, md);
+  LoadLimbs(mod.one, residue, md, 0, n);
+  LoadLimbs(mod.rr, square, md, 0, n);
+  BNWipe(power, 0, sizeof power);
+  BNWipe(residue, 0, sizeof residue);
+  BNWipe(square, 0, sizeof square);
+}
+
+void MontProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
+  switch (mod.limbs) {
+    case 8: ProductKernel<8>(r, a, b, mod.m, mod.mInv, q, 8); break;
+    case 16: ProductKernel<16>(r, a, b, mod.m, mod.mInv, q, 16); break;
+    case 32: ProductKernel<32>(r, a, b, mod.m, mod.mInv, q, 32); break;
+    default: ProductKernel<0>(r, a, b, mod.m, mod.mInv, q, mod.limbs); break;
+  }
+}
+
+void MontSquare(Limb* r, const Limb* a, const MontModulus& mod, Limb* q) {
+  switch (mod.limbs) {
+    case 8: SquareKernel<8>(r, a, mod.m, mod.mInv, q, 8); break;
+    case 16: SquareKernel<16>(r, a, mod.m, mod.mInv, q, 16); break;
+    case 32: SquareKernel<32>(r, a, mod.m, mod.mInv, q, 32); break;
+    default: SquareKernel<0>(r, a, mod.m, mod.mInv, q, mod.limbs); break;
+  }
+}
+
+// Horner's rule over chunks of n limbs from the top: with x = X_k*R^k + ... + X_1*R + X_0, the running
+// value y (below R) becomes y*R + X_j, where y*R mod m is the Montgomery product of y and R^2. The sum,
+// below m + R, is brought below R by one masked subtraction. A last product by R^2 turns the final y,
+// congruent to x, into the Montgomery form x*R mod m. The chunk count follows xDigits alone.
+void MontToForm(Limb* r, const Digit* x, unsigned xDigits, const MontModulus& mod, Limb* work) {
+  const unsigned n = mod.limbs;
+  Limb* q = work;
+  Limb* chunk = work + n;
+  const unsigned xLimbs = (xDigits + 1) / 2;
+  const unsigned chunks = xLimbs == 0 ? 1 : (xLimbs + n - 1) / n;
+  LoadLimbs(r, x, xDigits, (chunks - 1) * n, n);
+  for (unsigned j = chunks - 1; j-- > 0;) {
+    MontProduct(r, r, mod.rr, mod, q);
+    LoadLimbs(chunk, x, xDigits, j * n, n);
+    const Limb carry = AddLimbs(r, r, chunk, n);
+    SubtractModulusOnce(r, carry, mod.m, n);
+  }
+  MontProduct(r, r, mod.rr, mod, q);
+}
+
+void MontFromForm(Digit* a, unsigned aDigits, const Limb* x, const MontModulus& mod, Limb* work) {
+  const unsigned n = mod.limbs;
+  Limb* value = work;
+  Limb* q = work + n;
+  value[0] = 1;
+  for (unsigned i = 1; i < n; ++i) value[i] = 0;
+  MontProduct(value, x, value, mod, q);
+  StoreDigits(a, aDigits, value, n);
+}
+
+}  // namespace Rsa
