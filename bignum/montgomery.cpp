@@ -13,15 +13,14 @@ namespace Rsa {
 
 namespace {
 
-// top:hi:lo += x*y.
+// top:hi:lo += x*y. Written as one 128-bit sum with its carry counted in top, which compilers turn into
+// a multiply followed by one add-with-carry chain.
 inline void MulAdd(Limb& lo, Limb& hi, Limb& top, Limb x, Limb y) {
   const WideLimb p = static_cast<WideLimb>(x) * y;
-  const Limb pLow = static_cast<Limb>(p);
-  Limb pHigh = static_cast<Limb>(p >> 64);
-  lo += pLow;
-  pHigh += lo < pLow;  // pHigh <= 2^64 - 2, so this does not wrap
-  hi += pHigh;
-  top += hi < pHigh;
+  const WideLimb sum = ((static_cast<WideLimb>(hi) << 64) | lo) + p;
+  top += sum < p;
+  lo = static_cast<Limb>(sum);
+  hi = static_cast<Limb>(sum >> 64);
 }
 
 // top:hi:lo += c2:c1:c0.
@@ -52,6 +51,24 @@ inline void SubtractModulusOnce(Limb* r, Limb carry, const Limb* m, unsigned n) 
   }
 }
 
+// top:hi:lo += x[i]*y[k - i] summed over i = from .. to - 1: one column's share of a product. The walk
+// runs on pointers, unrolled by four, so each term costs little beyond its multiply and its carry chain.
+inline void AddColumn(Limb& lo, Limb& hi, Limb& top, const Limb* x, const Limb* y, unsigned from, unsigned to,
+                      unsigned k) {
+  const Limb* xp = x + from;
+  const Limb* yp = y + (k - from);
+  unsigned count = to > from ? to - from : 0;
+  for (; count >= 4; count -= 4) {
+    MulAdd(lo, hi, top, xp[0], yp[0]);
+    MulAdd(lo, hi, top, xp[1], yp[-1]);
+    MulAdd(lo, hi, top, xp[2], yp[-2]);
+    MulAdd(lo, hi, top, xp[3], yp[-3]);
+    xp += 4;
+    yp -= 4;
+  }
+  for (; count > 0; --count) MulAdd(lo, hi, top, *xp++, *yp--);
+}
+
 // FixedN is the limb count when known at compile time (the key sizes), 0 for any other count.
 template <unsigned FixedN>
 inline void ProductKernel(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb mInv, Limb* q,
@@ -59,11 +76,8 @@ inline void ProductKernel(Limb* r, const Limb* a, const Limb* b, const Limb* m, 
   const unsigned n = FixedN != 0 ? FixedN : limbs;
   Limb lo = 0, hi = 0, top = 0;
   for (unsigned k = 0; k < n; ++k) {
-    for (unsigned i = 0; i < k; ++i) {
-      MulAdd(lo, hi, top, a[i], b[k - i]);
-      MulAdd(lo, hi, top, q[i], m[k - i]);
-    }
-    MulAdd(lo, hi, top, a[k], b[0]);
+    AddColumn(lo, hi, top, a, b, 0, k + 1, k);
+    AddColumn(lo, hi, top, q, m, 0, k, k);
     const Limb qk = lo * mInv;
     q[k] = qk;
     MulAdd(lo, hi, top, qk, m[0]);  // cancels lo
@@ -73,10 +87,8 @@ inline void ProductKernel(Limb* r, const Limb* a, const Limb* b, const Limb* m, 
   }
   // Column k reads a and b at indices above k - n only, so r[k - n] may overwrite either of them.
   for (unsigned k = n; k < 2 * n - 1; ++k) {
-    for (unsigned i = k - n + 1; i < n; ++i) {
-      MulAdd(lo, hi, top, a[i], b[k - i]);
-      MulAdd(lo, hi, top, q[i], m[k - i]);
-    }
+    AddColumn(lo, hi, top, a, b, k - n + 1, n, k);
+    AddColumn(lo, hi, top, q, m, k - n + 1, n, k);
     r[k - n] = lo;
     lo = hi;
     hi = top;
@@ -92,21 +104,21 @@ inline void SquareKernel(Limb* r, const Limb* a, const Limb* m, Limb mInv, Limb*
   Limb lo = 0, hi = 0, top = 0;
   for (unsigned k = 0; k < 2 * n - 1; ++k) {
     const unsigned first = k < n ? 0 : k - n + 1;
-    // The cross products a[i]*a[k - i], i < k - i, each taken twice.
+    // The cross products a[i]*a[k - i], i < k - i, each taken twice, and the square a[k/2]^2.
     Limb c0 = 0, c1 = 0, c2 = 0;
-    for (unsigned i = first; 2 * i < k; ++i) MulAdd(c0, c1, c2, a[i], a[k - i]);
+    AddColumn(c0, c1, c2, a, a, first, (k + 1) / 2, k);
     c2 = (c2 << 1) | (c1 >> 63);
     c1 = (c1 << 1) | (c0 >> 63);
     c0 <<= 1;
     if (k % 2 == 0) MulAdd(c0, c1, c2, a[k / 2], a[k / 2]);
     Add3(lo, hi, top, c0, c1, c2);
     if (k < n) {
-      for (unsigned i = 0; i < k; ++i) MulAdd(lo, hi, top, q[i], m[k - i]);
+      AddColumn(lo, hi, top, q, m, 0, k, k);
       const Limb qk = lo * mInv;
       q[k] = qk;
       MulAdd(lo, hi, top, qk, m[0]);  // cancels lo
     } else {
-      for (unsigned i = first; i < n; ++i) MulAdd(lo, hi, top, q[i], m[k - i]);
+      AddColumn(lo, hi, top, q, m, first, n, k);
       r[k - n] = lo;
     }
     lo = hi;
