@@ -15,7 +15,7 @@ namespace {
 
 // top:hi:lo += x*y. Written as one 128-bit sum with its carry counted in top, which compilers turn into
 // a multiply followed by one add-with-carry chain.
-inline void MulAdd(Limb& lo, Limb& hi, Limb& top, Limb x, Limb y) {
+[[gnu::always_inline]] inline void MulAdd(Limb& lo, Limb& hi, Limb& top, Limb x, Limb y) {
   const WideLimb p = static_cast<WideLimb>(x) * y;
   const WideLimb sum = ((static_cast<WideLimb>(hi) << 64) | lo) + p;
   top += sum < p;
@@ -24,7 +24,7 @@ inline void MulAdd(Limb& lo, Limb& hi, Limb& top, Limb x, Limb y) {
 }
 
 // top:hi:lo += c2:c1:c0.
-inline void Add3(Limb& lo, Limb& hi, Limb& top, Limb c0, Limb c1, Limb c2) {
+[[gnu::always_inline]] inline void Add3(Limb& lo, Limb& hi, Limb& top, Limb c0, Limb c1, Limb c2) {
   const WideLimb x = (static_cast<WideLimb>(hi) << 64) | lo;
   const WideLimb y = (static_cast<WideLimb>(c1) << 64) | c0;
   const WideLimb s = x + y;
@@ -53,8 +53,8 @@ inline void SubtractModulusOnce(Limb* r, Limb carry, const Limb* m, unsigned n) 
 
 // top:hi:lo += x[i]*y[k - i] summed over i = from .. to - 1: one column's share of a product. The walk
 // runs on pointers, unrolled by four, so each term costs little beyond its multiply and its carry chain.
-inline void AddColumn(Limb& lo, Limb& hi, Limb& top, const Limb* x, const Limb* y, unsigned from, unsigned to,
-                      unsigned k) {
+[[gnu::always_inline]] inline void AddColumn(Limb& lo, Limb& hi, Limb& top, const Limb* x, const Limb* y,
+                                             unsigned from, unsigned to, unsigned k) {
   const Limb* xp = x + from;
   const Limb* yp = y + (k - from);
   unsigned count = to > from ? to - from : 0;
@@ -69,61 +69,80 @@ inline void AddColumn(Limb& lo, Limb& hi, Limb& top, const Limb* x, const Limb* 
   for (; count > 0; --count) MulAdd(lo, hi, top, *xp++, *yp--);
 }
 
-// FixedN is the limb count when known at compile time (the key sizes), 0 for any other count.
-template <unsigned FixedN>
-inline void ProductKernel(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb mInv, Limb* q,
-                          unsigned limbs) {
-  const unsigned n = FixedN != 0 ? FixedN : limbs;
-  Limb lo = 0, hi = 0, top = 0;
-  for (unsigned k = 0; k < n; ++k) {
+// Column k of the Montgomery product (a*b + q*m)/R. Columns below n choose q[k] so that the column's low
+// limb cancels; columns from n upward give result limb k - n, which may overwrite a or b because column k
+// reads them at indices above k - n only. top:hi:lo carries from one column to the next.
+[[gnu::always_inline]] inline void ProductColumn(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb mInv,
+                                                 Limb* q, unsigned n, unsigned k, Limb& lo, Limb& hi, Limb& top) {
+  if (k < n) {
     AddColumn(lo, hi, top, a, b, 0, k + 1, k);
     AddColumn(lo, hi, top, q, m, 0, k, k);
     const Limb qk = lo * mInv;
     q[k] = qk;
     MulAdd(lo, hi, top, qk, m[0]);  // cancels lo
-    lo = hi;
-    hi = top;
-    top = 0;
-  }
-  // Column k reads a and b at indices above k - n only, so r[k - n] may overwrite either of them.
-  for (unsigned k = n; k < 2 * n - 1; ++k) {
+  } else {
     AddColumn(lo, hi, top, a, b, k - n + 1, n, k);
     AddColumn(lo, hi, top, q, m, k - n + 1, n, k);
     r[k - n] = lo;
-    lo = hi;
-    hi = top;
-    top = 0;
+  }
+  lo = hi;
+  hi = top;
+  top = 0;
+}
+
+// Column k of the Montgomery square: each cross product a[i]*a[k - i], i < k - i, taken once and the
+// sum doubled, then the square a[k/2]^2 and the reduction terms.
+[[gnu::always_inline]] inline void SquareColumn(Limb* r, const Limb* a, const Limb* m, Limb mInv, Limb* q,
+                                                unsigned n, unsigned k, Limb& lo, Limb& hi, Limb& top) {
+  const unsigned first = k < n ? 0 : k - n + 1;
+  Limb c0 = 0, c1 = 0, c2 = 0;
+  AddColumn(c0, c1, c2, a, a, first, (k + 1) / 2, k);
+  c2 = (c2 << 1) | (c1 >> 63);
+  c1 = (c1 << 1) | (c0 >> 63);
+  c0 <<= 1;
+  if (k % 2 == 0) MulAdd(c0, c1, c2, a[k / 2], a[k / 2]);
+  Add3(lo, hi, top, c0, c1, c2);
+  if (k < n) {
+    AddColumn(lo, hi, top, q, m, 0, k, k);
+    const Limb qk = lo * mInv;
+    q[k] = qk;
+    MulAdd(lo, hi, top, qk, m[0]);  // cancels lo
+  } else {
+    AddColumn(lo, hi, top, q, m, first, n, k);
+    r[k - n] = lo;
+  }
+  lo = hi;
+  hi = top;
+  top = 0;
+}
+
+// Small limb counts known at compile time get every column laid out in full: the loop bounds become
+// constants and the carry chains run without loop overhead. Larger ones would outgrow the code cache.
+constexpr unsigned UnrolledLimbs = 16;
+
+template <unsigned FixedN>
+void ProductKernel(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb mInv, Limb* q, unsigned limbs) {
+  const unsigned n = FixedN != 0 ? FixedN : limbs;
+  Limb lo = 0, hi = 0, top = 0;
+  if constexpr (FixedN != 0 && FixedN <= UnrolledLimbs) {
+#pragma GCC unroll 64
+    for (unsigned k = 0; k < 2 * FixedN - 1; ++k) ProductColumn(r, a, b, m, mInv, q, FixedN, k, lo, hi, top);
+  } else {
+    for (unsigned k = 0; k < 2 * n - 1; ++k) ProductColumn(r, a, b, m, mInv, q, n, k, lo, hi, top);
   }
   r[n - 1] = lo;
   SubtractModulusOnce(r, hi, m, n);
 }
 
 template <unsigned FixedN>
-inline void SquareKernel(Limb* r, const Limb* a, const Limb* m, Limb mInv, Limb* q, unsigned limbs) {
+void SquareKernel(Limb* r, const Limb* a, const Limb* m, Limb mInv, Limb* q, unsigned limbs) {
   const unsigned n = FixedN != 0 ? FixedN : limbs;
   Limb lo = 0, hi = 0, top = 0;
-  for (unsigned k = 0; k < 2 * n - 1; ++k) {
-    const unsigned first = k < n ? 0 : k - n + 1;
-    // The cross products a[i]*a[k - i], i < k - i, each taken twice, and the square a[k/2]^2.
-    Limb c0 = 0, c1 = 0, c2 = 0;
-    AddColumn(c0, c1, c2, a, a, first, (k + 1) / 2, k);
-    c2 = (c2 << 1) | (c1 >> 63);
-    c1 = (c1 << 1) | (c0 >> 63);
-    c0 <<= 1;
-    if (k % 2 == 0) MulAdd(c0, c1, c2, a[k / 2], a[k / 2]);
-    Add3(lo, hi, top, c0, c1, c2);
-    if (k < n) {
-      AddColumn(lo, hi, top, q, m, 0, k, k);
-      const Limb qk = lo * mInv;
-      q[k] = qk;
-      MulAdd(lo, hi, top, qk, m[0]);  // cancels lo
-    } else {
-      AddColumn(lo, hi, top, q, m, first, n, k);
-      r[k - n] = lo;
-    }
-    lo = hi;
-    hi = top;
-    top = 0;
+  if constexpr (FixedN != 0 && FixedN <= UnrolledLimbs) {
+#pragma GCC unroll 64
+    for (unsigned k = 0; k < 2 * FixedN - 1; ++k) SquareColumn(r, a, m, mInv, q, FixedN, k, lo, hi, top);
+  } else {
+    for (unsigned k = 0; k < 2 * n - 1; ++k) SquareColumn(r, a, m, mInv, q, n, k, lo, hi, top);
   }
   r[n - 1] = lo;
   SubtractModulusOnce(r, hi, m, n);
