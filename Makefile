@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test demo bench clean
 
 all: build
 
@@ -21,6 +21,10 @@ test: build
 
 demo: build
 	$(BUILD)/cli/qrsa demo
+
+# Speed against OpenSSL and GMP; ends with `RATIO <name> <ours/peer>` lines (below 1: ours is faster).
+bench: build
+	$(BUILD)/bench/qarvex_bench
 
 clean:
 	rm -rf $(BUILD)
