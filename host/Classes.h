@@ -65,6 +65,8 @@ struct TPropInfo {
   std::vector<std::string> EnumNames;
   // True for a property without a default value: always written, whatever its value.
   bool AlwaysStored = false;
+  // The default ordinal of an enumeration that is not AlwaysStored; it is not written.
+  int DefaultOrdinal = 0;
   std::function<int(const TComponent&)> GetOrdinal;
   std::function<void(TComponent&, int)> SetOrdinal;
   std::function<System::AnsiString(const TComponent&)> GetString;
@@ -116,12 +118,30 @@ class TComponent : public System::TObject {
   std::map<std::string, TNotifyEvent> FMethods;
 };
 
+// A form: the root component of a form file. It owns the components read with it and publishes the
+// event handlers they refer to by name. An application derives its own form class (TForm1, say),
+// publishes its handlers in its constructor and registers it with RegisterFormClass.
+class TForm : public TComponent {
+ public:
+  explicit TForm(TComponent* AOwner);
+  // Class name "TForm", no published properties.
+  static const TClassInfo& StaticClassInfo();
+};
+
 // The class registry. A class is registered once per process under its class name.
 void RegisterClass(const TClassInfo& info, const std::type_info& type);
 // Registers T, which must provide static const TClassInfo& StaticClassInfo().
 template <class T>
 void RegisterClass() {
   RegisterClass(T::StaticClassInfo(), typeid(T));
+}
+// Registers an application's form class T (a TForm descendant, or any component without published
+// properties of its own) under className, so that form files can create it by that name.
+template <class T>
+  requires std::is_base_of_v<TComponent, T>
+void RegisterFormClass(const std::string& className) {
+  static const TClassInfo info{className, [](TComponent* owner) -> TComponent* { return new T(owner); }, {}};
+  RegisterClass(info, typeid(T));
 }
 // The class registered under this name, or null.
 const TClassInfo* FindClass(const std::string& className);
