@@ -39,7 +39,7 @@ std::unique_ptr<KeyHolder> LoadBareKeyText(const std::string& text, const std::s
 
 }  // namespace
 
-KeyHolder::KeyHolder() : FForm(std::make_unique<Classes::TComponent>(nullptr)), FRsa(new Rsa::TRSA(FForm.get())) {
+KeyHolder::KeyHolder() : FForm(std::make_unique<Classes::TForm>(nullptr)), FRsa(new Rsa::TRSA(FForm.get())) {
   FForm->SetName("KeyForm");
   FRsa->SetName("RSA1");
 }
