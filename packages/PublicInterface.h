@@ -1,0 +1,15 @@
+// Compiled ahead of every component source that goes into a package library. The libraries are built
+// with hidden visibility; only the component unit's own classes and types are given default
+// visibility here, so the arithmetic, the prime search and the text helpers stay internal. The export
+// list (exports.txt) then decides which of the visible names the library actually exports.
+#pragma once
+
+// Included first, so that they keep the hidden default of the build.
+#include "bignum/bignum.h"
+#include "host/Classes.h"
+#include "host/SysUtils.h"
+#include "host/System.h"
+
+#pragma GCC visibility push(default)
+#include "rsa/RSA.h"
+#pragma GCC visibility pop
