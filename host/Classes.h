@@ -130,6 +130,9 @@ class TForm : public TComponent {
 
 // The class registry. A class is registered once per process under its class name.
 void RegisterClass(const TClassInfo& info, const std::type_info& type);
+// Removes a registration made with this info (a module that is being unloaded withdraws its classes, so
+// the registry never points into unloaded code). A newer registration under the same name is kept.
+void UnregisterClass(const TClassInfo& info, const std::type_info& type);
 // Registers T, which must provide static const TClassInfo& StaticClassInfo().
 template <class T>
 void RegisterClass() {

@@ -66,6 +66,13 @@ void RegisterClass(const TClassInfo& info, const std::type_info& type) {
   r.ByType[std::type_index(type)] = &info;
 }
 
+void UnregisterClass(const TClassInfo& info, const std::type_info& type) {
+  Registry& r = TheRegistry();
+  std::lock_guard guard(r.Lock);
+  if (auto it = r.ByName.find(info.ClassName); it != r.ByName.end() && it->second == &info) r.ByName.erase(it);
+  if (auto it = r.ByType.find(std::type_index(type)); it != r.ByType.end() && it->second == &info) r.ByType.erase(it);
+}
+
 const TClassInfo* FindClass(const std::string& className) {
   Registry& r = TheRegistry();
   std::lock_guard guard(r.Lock);

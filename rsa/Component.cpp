@@ -64,8 +64,13 @@ std::vector<Classes::TPropInfo> PublishedProperties() {
 
 Classes::TComponent* CreateTRSA(Classes::TComponent* owner) { return new TRSA(owner); }
 
-// Registered when the unit is loaded, so form files can create TRSA by name.
-const bool Registered = (Classes::RegisterClass<TRSA>(), true);
+// Registered while the unit is loaded, so form files can create TRSA by name; withdrawn when the unit
+// is unloaded (a package going away), so the registry never points into unloaded code.
+struct TRSARegistration {
+  TRSARegistration() { Classes::RegisterClass<TRSA>(); }
+  ~TRSARegistration() { Classes::UnregisterClass(TRSA::StaticClassInfo(), typeid(TRSA)); }
+};
+const TRSARegistration Registered;
 
 }  // namespace
 

@@ -321,3 +321,22 @@ TEST_F(BothPackages, GiveTheSameTextsAndResultsAsTheComponentItself) {
 }
 
 }  // namespace
+
+TEST(PackageLoader, UnloadingAPackageWithdrawsItsClassesFromAStillLoadedRuntime) {
+  // Keep the runtime loaded on its own, as another package using it would.
+  void* runtime = dlopen((PackageDir + "/libVCL35.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(runtime, nullptr) << dlerror();
+  using FindClassFn = const Classes::TClassInfo* (*)(const std::string&);
+  auto findClass = reinterpret_cast<FindClassFn>(
+      dlsym(runtime, "_ZN7Classes9FindClassERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"));
+  ASSERT_NE(findClass, nullptr);
+  {
+    TPackageLoader loader("VCL35", {PackageDir});
+    TPackage& package = loader.LoadPackage("quorlin_a", TPackageUse::RunTime);
+    EXPECT_NE(findClass("TRSA"), nullptr);
+    loader.UnloadPackage(package);
+  }
+  // A form read now must not find a class whose code is gone.
+  EXPECT_EQ(findClass("TRSA"), nullptr);
+  dlclose(runtime);
+}
