@@ -49,7 +49,7 @@ void RequireSignable(Rsa::TRSA& rsa, const std::string& data, const char* verb) 
     throw Failure(std::string("nothing to ") + verb + ": the input is empty (an empty input matches every signature)");
   if (data.size() > SignCapacity(rsa))
     throw Failure("the input has " + std::to_string(data.size()) + " bytes; a " +
-                  std::to_string(KeyBitsNumber(rsa.KeyBits())) + "-bit key " + verb + "s at most " +
+                  std::to_string(KeyBitsNumber(rsa.KeyBits())) + "-bit key signs at most " +
                   std::to_string(SignCapacity(rsa)) + " bytes");
 }
 

@@ -177,15 +177,16 @@ TEST_F(CliTest, SignAndVerifyRefuseWhatTheyCannotCheck) {
   ExpectFailure(Qrsa({"sign", "-k", keys.Key512}, std::string(61, 'a')), kFailure,
                 "the input has 61 bytes; a 512-bit key signs at most 60 bytes");
   ExpectFailure(Qrsa({"verify", "-k", keys.Key512, "--signature", signature}, std::string(61, 'a')), kFailure,
-                "a 512-bit key verifies at most 60 bytes");
+                "the input has 61 bytes; a 512-bit key signs at most 60 bytes");
   ExpectFailure(Qrsa({"sign", "-k", keys.Public512}, "x"), kFailure, "Private key not loaded");
   ExpectFailure(Qrsa({"verify", "-k", keys.Key512, "--signature", signature.substr(0, 80)}, "x"), kFailure,
                 "Signature has incorrect length");
   ExpectFailure(Qrsa({"verify", "-k", keys.Key512, "--signature", "bad signature"}, "x"), kFailure,
                 "Signature not valid");
-  ExpectFailure(Qrsa({"verify", "-k", keys.Key512}, "x"), kUsage, "either -s SIGFILE or --signature TEXT");
+  ExpectFailure(Qrsa({"verify", "-k", keys.Key512}, "x"), kUsage,
+                "give the signature with either -s SIGFILE or --signature TEXT");
   ExpectFailure(Qrsa({"verify", "-k", keys.Key512, "-s", "f", "--signature", signature}, "x"), kUsage,
-                "either -s SIGFILE or --signature TEXT");
+                "give the signature with either -s SIGFILE or --signature TEXT");
 }
 
 TEST_F(CliTest, BareKeyTextsServeAsKeyFiles) {
