@@ -49,18 +49,18 @@ unsigned BNDigits(const Digit* a, unsigned digits);
 unsigned BNBits(const Digit* a, unsigned digits);
 // Number of significant bits of one digit (0 to 32).
 unsigned DigitBits(Digit x);
-// a := b + c*d over digits digits; returns the overflow digit. c = 0 writes nothing and returns 0.
-// a may be b; d must not overlap a.
+// a := b + c*d over digits digits; returns the overflow digit. c = 0 returns 0 and leaves a = b: nothing
+// is written when a is b, b is copied otherwise. a may be b; d must not overlap a.
 Digit BNAddDigitMult(Digit* a, const Digit* b, Digit c, const Digit* d, unsigned digits);
-// a := b - c*d over digits digits; returns the digit still to subtract above. c = 0 writes nothing.
-// a may be b; d must not overlap a.
+// a := b - c*d over digits digits; returns the digit still to subtract above. c = 0 returns 0 and leaves
+// a = b: nothing is written when a is b, b is copied otherwise. a may be b; d must not overlap a.
 Digit BNSubDigitMult(Digit* a, const Digit* b, Digit c, const Digit* d, unsigned digits);
 // a[1]*2^32 + a[0] := b*c exactly, from four 16x16-bit products.
 void DigitMult(Digit a[2], Digit b, Digit c);
 // a := (b[1]*2^32 + b[0]) div c. Requires b[1] < c and c >= 2^16 (not checked).
 void DigitDiv(Digit* a, const Digit b[2], Digit c);
-// Stores value into count bytes from area. The stores are volatile: the optimiser cannot drop them,
-// even when the area is a local that dies right after.
+// Stores value into count bytes from area. The fill is called through a volatile function pointer: the
+// optimiser cannot drop it, even when the area is a local that dies right after.
 void BNWipe(void* area, unsigned char value, std::size_t count);
 
 // ---- Multiplication, division and remainder ----------------------------------------------------
