@@ -47,7 +47,10 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
-mode_t PublicFileMode() {
+// The mode of a new public output: an existing file's own mode, else the usual one under the umask.
+mode_t PublicFileMode(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return info.st_mode & 07777;
   const mode_t mask = ::umask(0);
   ::umask(mask);
   return 0666 & ~mask;
@@ -89,7 +92,7 @@ void WriteOutput(const std::string& path, std::string_view data, bool secret) {
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) throw Failure(SystemError("cannot create a file beside", path));
   const std::string tempPath(temp.data());
-  const bool ok = (secret || ::fchmod(fd, PublicFileMode()) == 0) && WriteAll(fd, data) && ::fsync(fd) == 0;
+  const bool ok = (secret || ::fchmod(fd, PublicFileMode(path)) == 0) && WriteAll(fd, data) && ::fsync(fd) == 0;
   const int writeErrno = errno;
   if (::close(fd) != 0 || !ok) {
     errno = ok ? errno : writeErrno;

@@ -12,7 +12,8 @@ std::string ReadInput(const std::string& path);
 
 // Writes data to standard output when path is empty or "-". Otherwise the data go to a temporary file
 // beside the target, which is renamed over the target only once everything is written, so a failure
-// never leaves a partial file behind. A secret output (a private key) is readable by its owner only.
+// never leaves a partial file behind. A secret output (a private key) is readable by its owner only;
+// any other output keeps the mode of the file it replaces.
 void WriteOutput(const std::string& path, std::string_view data, bool secret = false);
 
 // A text input with trailing white space and line breaks removed.
