@@ -1,0 +1,202 @@
+// String encryption: round trips, padding boundaries and the ciphertext against GMP, determinism,
+// aliasing of input and output, wrong keys and every failure.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "rsa/RSA.h"
+#include "support/FixtureKeys.h"
+#include "support/GmpReference.h"
+#include "support/ScriptedRandom.h"
+#include "support/StatusRecorder.h"
+
+using Rsa::TRSA;
+using System::AnsiString;
+using Testing::ExpectReportedFailure;
+
+namespace {
+
+// count bytes running through every value, zero and 0xFF included.
+std::string Text(int count, unsigned char start = 0) {
+  std::string s(std::size_t(count), '\0');
+  for (int i = 0; i < count; ++i) s[i] = static_cast<char>(start + 7 * i);
+  return s;
+}
+
+// The cipher text computed independently: pad with p bytes of value p, cut into B-byte blocks,
+// raise each little-endian block to e mod n with GMP, concatenate the K-byte images, encode.
+std::string ExpectedCipher(const std::string& plain, int bits, int which = 0) {
+  const Testing::FixtureKey& key = Testing::GetFixtureKey(bits, which);
+  const int K = bits / 8, B = K - 1;
+  const int p = B - int(plain.size()) % B;
+  const std::string padded = plain + std::string(std::size_t(p), static_cast<char>(p));
+  std::string raw;
+  for (std::size_t at = 0; at < padded.size(); at += B)
+    raw += Testing::GmpModPowLE(padded.substr(at, B), key.E, key.N, K);
+  return Testing::ReferenceRadix64(raw);
+}
+
+std::string Encrypt(TRSA& rsa, const std::string& plain) {
+  AnsiString cipher;
+  rsa.EncryptString(plain, cipher);
+  return cipher.str();
+}
+
+std::string Decrypt(TRSA& rsa, const std::string& cipher) {
+  AnsiString plain;
+  rsa.DecryptString(cipher, plain);
+  return plain.str();
+}
+
+}  // namespace
+
+// Byte for byte against GMP at the padding boundaries: empty, B-1, B, B+1, with zero and 0xFF bytes;
+// then each decrypts back. At 2048 bits the pad bytes of an empty or 255-byte text are 255.
+TEST(StringCipher, CipherTextMatchesGmpAndRoundTripsAtPaddingBoundaries) {
+  for (int bits : {512, 1024, 2048}) {
+    TRSA rsa(nullptr);
+    Testing::LoadFixtureKey(rsa, bits);
+    const int B = bits / 8 - 1;
+    std::vector<int> lengths = {0, 1, B - 1, B, B + 1};
+    if (bits == 512) lengths.push_back(3 * B + 10);
+    for (int length : lengths) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, " << length << " bytes");
+      const std::string plain = Text(length, static_cast<unsigned char>(length));
+      rsa.SetStatus("before");
+      Testing::StatusRecorder recorder(rsa);
+      Testing::ScriptedRandom random;
+
+      const std::string cipher = Encrypt(rsa, plain);
+      EXPECT_EQ(cipher, ExpectedCipher(plain, bits));
+      const int blocks = length / B + 1;
+      EXPECT_EQ(rsa.DecodeString(cipher).Length(), blocks * (B + 1));
+      EXPECT_EQ(Decrypt(rsa, cipher), plain);
+
+      EXPECT_EQ(random.Draws, 0);  // no random bytes are involved
+      EXPECT_EQ(rsa.Status(), "before");
+      EXPECT_TRUE(recorder.Seen.empty());
+    }
+  }
+}
+
+TEST(StringCipher, EqualPlainTextsGiveEqualCipherTexts) {
+  TRSA rsa(nullptr);
+  Testing::LoadFixtureKey(rsa, 1024);
+  const std::string plain = "attack at dawn";
+  EXPECT_EQ(Encrypt(rsa, plain), Encrypt(rsa, plain));
+}
+
+TEST(StringCipher, OneVariableAsInputAndOutput) {
+  TRSA rsa(nullptr);
+  Testing::LoadFixtureKey(rsa, 512);
+  const std::string plain = Text(100, 0xF0);
+  AnsiString s = plain;
+  rsa.EncryptString(s, s);
+  EXPECT_EQ(s.str(), Encrypt(rsa, plain));
+  rsa.DecryptString(s, s);
+  EXPECT_EQ(s.str(), plain);
+}
+
+// Another private key decrypts to wrong bytes without an error: exactly what its c^d mod n gives,
+// cut by whatever its last byte says (nothing left when that count exceeds the length).
+TEST(StringCipher, WrongPrivateKeyGivesWrongBytesWithoutError) {
+  TRSA sender(nullptr), receiver(nullptr);
+  Testing::LoadFixtureKey(sender, 512, 0);
+  Testing::LoadFixtureKey(receiver, 512, 1);
+  const Testing::FixtureKey& other = Testing::GetFixtureKey(512, 1);
+  bool sawEmpty = false, sawBytes = false;
+  for (int length : {0, 5, 62, 63, 64, 130, 200}) {
+    SCOPED_TRACE(length);
+    const std::string plain = Text(length, 0x41);
+    const std::string cipher = Encrypt(sender, plain);
+    std::string result;
+    EXPECT_NO_THROW(result = Decrypt(receiver, cipher));
+    if (!plain.empty()) {
+      EXPECT_NE(result, plain);
+    }
+
+    const std::string raw = sender.DecodeString(cipher).str();
+    std::string expected;
+    for (std::size_t at = 0; at < raw.size(); at += 64)
+      expected += Testing::GmpModPowLE(raw.substr(at, 64), other.D, other.N, 64).substr(0, 63);
+    const std::size_t p = static_cast<unsigned char>(expected.back());
+    expected.resize(p < expected.size() ? expected.size() - p : 0);
+    EXPECT_EQ(result, expected);
+    (result.empty() ? sawEmpty : sawBytes) = true;
+  }
+  EXPECT_TRUE(sawEmpty) << "no case where the wrong pad count exceeded the length";
+  EXPECT_TRUE(sawBytes);
+}
+
+TEST(StringCipher, MissingKeysAreReportedAndLeaveTheOutputAlone) {
+  TRSA rsa(nullptr);
+  rsa.SetKeyBits(Rsa::kb0512);
+  AnsiString cipher = "untouched", plain = "untouched";
+  ExpectReportedFailure<Rsa::ENoKeyLoaded>(rsa, [&] { rsa.EncryptString("abc", cipher); }, "Public key not loaded");
+  ExpectReportedFailure<Rsa::ENoKeyLoaded>(rsa, [&] { rsa.DecryptString("", plain); }, "Private key not loaded");
+  EXPECT_EQ(cipher, "untouched");
+  EXPECT_EQ(plain, "untouched");
+}
+
+// Every fault of the cipher text: an undecodable text leaves Plain untouched; a text that is not a
+// whole number of K-byte blocks (short, truncated or padded) empties it. The status is always
+// "String not valid"; the exception names the problem.
+TEST(StringCipher, FaultyCipherTextsAreRejected) {
+  TRSA rsa(nullptr);
+  Testing::LoadFixtureKey(rsa, 512);
+  const std::string good = Encrypt(rsa, Text(70));  // two blocks, 128 bytes
+  const std::string raw = rsa.DecodeString(good).str();
+
+  const struct {
+    const char* Name;
+    std::string Cipher;
+    const char* Message;
+    bool PlainEmptied;
+  } cases[] = {
+      {"character outside the alphabet", good.substr(0, 50) + "*" + good.substr(51), "String not valid", false},
+      {"trailing space", good + " ", "String not valid", false},
+      {"equals sign", "=" + good, "String not valid", false},
+      {"empty text", "", "String has incorrect length", true},
+      {"K-1 bytes", Testing::ReferenceRadix64(raw.substr(0, 63)), "String has incorrect length", true},
+      {"K+1 bytes", Testing::ReferenceRadix64(raw.substr(0, 65)), "String has incorrect length", true},
+      {"truncated last block", Testing::ReferenceRadix64(raw.substr(0, 127)), "String has incorrect length", true},
+      {"extra byte after the blocks", Testing::ReferenceRadix64(raw + "x"), "String has incorrect length", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    AnsiString plain = "untouched";
+    ExpectReportedFailure<Sysutils::EConvertError>(rsa, [&] { rsa.DecryptString(c.Cipher, plain); }, c.Message,
+                                                   "String not valid");
+    EXPECT_EQ(plain.str(), c.PlainEmptied ? "" : "untouched");
+  }
+}
+
+TEST(StringCipher, UnsetKeySizeAndUnfitModulusAreRefused) {
+  AnsiString cipher = "untouched", plain = "untouched";
+  TRSA unset(nullptr);
+  Testing::LoadFixturePublicKey(unset, 512);
+  Testing::LoadFixturePrivateKey(unset, 512);
+  ExpectReportedFailure<Rsa::EInvalidKey>(unset, [&] { unset.EncryptString("abc", cipher); },
+                                          "Key size not set: assign KeyBits first");
+  ExpectReportedFailure<Rsa::EInvalidKey>(unset, [&] { unset.DecryptString("", plain); },
+                                          "Key size not set: assign KeyBits first");
+
+  // A modulus with a zero top byte would reduce the blocks; one larger than the key size would lose
+  // the top bytes of each result. Both would return wrong bytes, so both are refused.
+  const Testing::FixtureKey& key = Testing::GetFixtureKey(512);
+  Rsa::BigNum small = Testing::HexToBigNum(key.N);
+  small.Digits[15] &= 0x00FFFFFF;
+  TRSA rsa(nullptr);
+  rsa.SetKeyBits(Rsa::kb0512);
+  rsa.SetPublicKey(Testing::HexToBigNum(key.E), small);
+  rsa.SetPrivateKey(small, Testing::HexToBigNum(key.D));
+  ExpectReportedFailure<Rsa::EInvalidKey>(rsa, [&] { rsa.EncryptString("abc", cipher); },
+                                          "Modulus does not match the key size");
+  Testing::LoadFixtureKey(rsa, 1024);
+  rsa.SetKeyBits(Rsa::kb0512);
+  ExpectReportedFailure<Rsa::EInvalidKey>(rsa, [&] { rsa.DecryptString("", plain); },
+                                          "Modulus does not match the key size");
+  EXPECT_EQ(cipher, "untouched");
+  EXPECT_EQ(plain, "untouched");
+}

@@ -1,0 +1,46 @@
+// Test helpers for the component's status reporting: a recorder of what OnStatusUpdate handlers see,
+// and a check that an operation fails with a given exception class, message and status.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "rsa/RSA.h"
+
+namespace Testing {
+
+// Attaches an OnStatusUpdate handler that records the Status text at each call.
+struct StatusRecorder {
+  std::vector<std::string> Seen;
+  explicit StatusRecorder(Rsa::TRSA& rsa) {
+    rsa.SetOnStatusUpdate([this, &rsa](System::TObject* sender) {
+      EXPECT_EQ(sender, &rsa);
+      Seen.push_back(rsa.Status().str());
+    });
+  }
+};
+
+// Runs op on rsa and expects it to raise exactly class E with `message`, after setting Status to
+// `status` (the message itself when status is null) and firing OnStatusUpdate once with that text.
+template <class E, class Op>
+void ExpectReportedFailure(Rsa::TRSA& rsa, Op&& op, const std::string& message, const char* status = nullptr) {
+  const std::string expectedStatus = status ? status : message;
+  StatusRecorder recorder(rsa);
+  try {
+    op();
+    ADD_FAILURE() << "no exception; expected \"" << message << "\"";
+  } catch (const E& x) {
+    EXPECT_EQ(typeid(x), typeid(E)) << "raised a subclass instead";
+    EXPECT_EQ(x.Message().str(), message);
+  } catch (const std::exception& x) {
+    ADD_FAILURE() << "wrong exception class: " << typeid(x).name() << " \"" << x.what() << "\"";
+  }
+  EXPECT_EQ(rsa.Status().str(), expectedStatus);
+  EXPECT_EQ(recorder.Seen, std::vector<std::string>{expectedStatus});
+  rsa.SetOnStatusUpdate(nullptr);
+}
+
+}  // namespace Testing
