@@ -1,7 +1,132 @@
-// Placeholder until this part of the component is built.
+// Key pair generation: two primes from seeded random start values, then n, e and d.
+#include <cstddef>
+#include <memory>
+
+#include "host/Random.h"
+#include "rsa/PrimeFactory.h"
 #include "rsa/RSA.h"
+#include "rsa/TextFormats.h"
 
 namespace Rsa {
-void TRSA::MakeKeyPair(const BigNum&, const BigNum&)  { throw Sysutils::Exception("not built yet"); }
-void TRSA::RSAMakeKeyPair(const BigNum&, const BigNum&, BigNum&, BigNum&, BigNum&)  { throw Sysutils::Exception("not built yet"); }
+
+namespace {
+
+// The smallest public exponent tried; e grows by 2 from here until it is coprime to p - 1 and q - 1.
+constexpr Digit FirstPublicExponent = 50001;
+
+// Releases the factory with the host's Free on every path, also when a status handler throws.
+struct TFreeObject {
+  void operator()(System::TObject* object) const { System::TObject::Free(object); }
+};
+
+// Wipes an area when the scope ends, however it ends: key generation's work values hold the primes
+// from which the private key follows.
+class TWipeOnExit {
+ public:
+  TWipeOnExit(void* area, std::size_t size) : FArea(area), FSize(size) {}
+  TWipeOnExit(const TWipeOnExit&) = delete;
+  TWipeOnExit& operator=(const TWipeOnExit&) = delete;
+  ~TWipeOnExit() { BNWipe(FArea, 0, FSize); }
+
+ private:
+  void* FArea;
+  std::size_t FSize;
+};
+
+void AssignDigit(BigNum& x, Digit v) {
+  BNAssignZero(x, BigNumDigits);
+  x[0] = v;
+}
+
+// An odd start value of exactly 32h bits: h generator words XORed with the seed's low digits, then
+// the top bit and bit 0 set.
+void MakeStartValue(BigNum& s, const BigNum& seed, unsigned h) {
+  BNAssignZero(s, BigNumDigits);
+  for (unsigned i = 0; i < h; ++i) s[i] = System::RandInt(-1) ^ seed[i];
+  s[h - 1] |= 0x80000000u;
+  s[0] |= 1u;
+}
+
+}  // namespace
+
+void TRSA::RSAMakeKeyPair(const BigNum& Seed1, const BigNum& Seed2, BigNum& e, BigNum& n, BigNum& d) {
+  // Without a key size the start value's top bit would fall outside the number.
+  RequirePrecision();
+
+  struct {
+    BigNum p, q, pMinus1, qMinus1, s, phi, one, g1, g2;
+    Digit product[2 * BigNumDigits];  // double-width products of BNMult
+  } w;
+  TWipeOnExit wipe(&w, sizeof w);
+  auto& [p, q, pMinus1, qMinus1, s, phi, one, g1, g2, product] = w;
+  BNAssignZero(p, BigNumDigits);
+  BNAssignZero(q, BigNumDigits);
+  BNAssignZero(e, BigNumDigits);
+  BNAssignZero(n, BigNumDigits);
+  BNAssignZero(d, BigNumDigits);
+  BNAssignZero(pMinus1, BigNumDigits);
+  BNAssignZero(qMinus1, BigNumDigits);
+
+  const unsigned h = unsigned(FPrecision / 2);
+
+  StatusUpdate("Finding first random prime");
+  {
+    std::unique_ptr<TPrimeFactory, TFreeObject> factory(new TPrimeFactory);
+    MakeStartValue(s, Seed1, h);
+    factory->FindPrime(s, p);
+    StatusUpdate("Finding second random prime");
+    MakeStartValue(s, Seed2, h);
+    factory->FindPrime(s, q);
+  }
+  StatusUpdate("Calculating keys");
+
+  if (BNCmp(p, q, BigNumDigits) < 0) {
+    BNAssign(s, p, BigNumDigits);
+    BNAssign(p, q, BigNumDigits);
+    BNAssign(q, s, BigNumDigits);
+  }
+  AssignDigit(one, 1);
+  BNSub(pMinus1, p, one, BigNumDigits);
+  BNSub(qMinus1, q, one, BigNumDigits);
+
+  // Both primes have h digits, so the product fits the low 132 digits.
+  BNMult(product, p, q, BigNumDigits);
+  BNAssign(n, product, BigNumDigits);
+
+  AssignDigit(e, FirstPublicExponent);
+  BNGcd(g1, pMinus1, e, BigNumDigits);
+  BNGcd(g2, qMinus1, e, BigNumDigits);
+  while (BNCmp(g1, one, BigNumDigits) != 0 || BNCmp(g2, one, BigNumDigits) != 0) {
+    BNAdd(e, e, one, BigNumDigits);
+    BNAdd(e, e, one, BigNumDigits);
+    BNGcd(g1, pMinus1, e, BigNumDigits);
+    BNGcd(g2, qMinus1, e, BigNumDigits);
+  }
+
+  BNMult(product, pMinus1, qMinus1, BigNumDigits);
+  BNAssign(phi, product, BigNumDigits);
+  BNModInv(d, e, phi, BigNumDigits);
+
+  StatusUpdate("Idle");
+}
+
+void TRSA::MakeKeyPair(const BigNum& Seed1, const BigNum& Seed2) {
+  System::Randomize();
+
+  BigNum e, n, d;
+  TWipeOnExit wipe(&d, sizeof d);
+  RSAMakeKeyPair(Seed1, Seed2, e, n, d);
+
+  // Only now, with the whole pair in hand, is the previous key replaced.
+  FPubExp = e;
+  FModulus = n;
+  FPrivExp = d;
+  FPublicLoaded = true;
+  FPrivateLoaded = true;
+  // The second field of each text is written over exactly P digits, the length readers demand; a
+  // private exponent with fewer significant digits would otherwise give a text that never loads.
+  FPublicKey = KeyFieldText(e) + ":" + KeyFieldText(n, FPrecision);
+  FPrivateKey = KeyFieldText(n) + ":" + KeyFieldText(d, FPrecision);
+}
+
 }  // namespace Rsa
