@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -81,27 +82,46 @@ std::string ReadInput(const std::string& path) {
   return data;
 }
 
-void WriteOutput(const std::string& path, std::string_view data, bool secret) {
-  if (IsStandardStream(path)) {
+void WriteOutput(const std::string& requested, std::string_view data, bool secret) {
+  if (IsStandardStream(requested)) {
     if (!WriteAll(STDOUT_FILENO, data)) throw Failure(std::string("cannot write standard output: ") + std::strerror(errno));
     return;
+  }
+  struct stat info {};
+  if (::stat(requested.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (S_ISDIR(info.st_mode)) throw Failure("cannot write " + requested + ": it is a directory");
+    // A device or a pipe cannot be replaced, only written to.
+    const int fd = ::open(requested.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw Failure(SystemError("cannot open", requested));
+    const bool ok = WriteAll(fd, data);
+    const int writeErrno = errno;
+    ::close(fd);
+    errno = writeErrno;
+    if (!ok) throw Failure(SystemError("cannot write", requested));
+    return;
+  }
+  // A symbolic link stays a link: the file it names is the one replaced.
+  std::string path = requested;
+  if (char* resolved = ::realpath(requested.c_str(), nullptr)) {
+    path = resolved;
+    std::free(resolved);
   }
   std::vector<char> temp(path.begin(), path.end());
   const char suffix[] = ".qrsa-XXXXXX";
   temp.insert(temp.end(), suffix, suffix + sizeof suffix);  // with the terminating zero
   const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw Failure(SystemError("cannot create a file beside", path));
+  if (fd < 0) throw Failure(SystemError("cannot create a file beside", requested));
   const std::string tempPath(temp.data());
   const bool ok = (secret || ::fchmod(fd, PublicFileMode(path)) == 0) && WriteAll(fd, data) && ::fsync(fd) == 0;
   const int writeErrno = errno;
   if (::close(fd) != 0 || !ok) {
     errno = ok ? errno : writeErrno;
-    const std::string message = SystemError("cannot write", path);
+    const std::string message = SystemError("cannot write", requested);
     ::unlink(tempPath.c_str());
     throw Failure(message);
   }
   if (::rename(tempPath.c_str(), path.c_str()) != 0) {
-    const std::string message = SystemError("cannot write", path);
+    const std::string message = SystemError("cannot write", requested);
     ::unlink(tempPath.c_str());
     throw Failure(message);
   }

@@ -1,6 +1,9 @@
 // The qrsa tool, driven as a user drives it: every command's main path, its failures and exit
 // statuses, and the round trips between commands.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -242,6 +245,26 @@ TEST_F(CliTest, AFailureLeavesNoOutputFileBehind) {
   Ok(Qrsa({"decrypt", "-k", keys.Key512, "-i", dir.File("same.bin"), "-o", dir.File("same.bin")}));
   EXPECT_EQ(dir.Read("same.bin"), "encrypt me in place");
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"keep.bin", "same.bin"}));
+}
+
+TEST_F(CliTest, OutputsThroughLinksAndPipesReachWhatTheyName) {
+  // A link stays a link; the file it names receives the output.
+  dir.Write("target.txt", "old");
+  std::filesystem::create_symlink(dir.File("target.txt"), dir.File("link.txt"));
+  Ok(Qrsa({"show", "-k", keys.Key512, "bits", "-o", dir.File("link.txt")}));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.txt")));
+  EXPECT_EQ(dir.Read("target.txt"), "512\n");
+
+  // A pipe (or a device) is written to, never replaced by a file.
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  const int reader = open(dir.File("pipe").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  Ok(Qrsa({"show", "-k", keys.Key512, "bits", "-o", dir.File("pipe")}));
+  char buffer[16] = {};
+  EXPECT_EQ(read(reader, buffer, sizeof buffer), 4);
+  EXPECT_EQ(std::string(buffer), "512\n");
+  close(reader);
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("pipe")));
 }
 
 TEST_F(CliTest, UsageErrorsShowTheCommandsUsageLine) {
