@@ -54,8 +54,8 @@ struct ExpWorkArea {
   Limb table[MaxTableEntries * MontLimbs];  // Montgomery forms of b^0 .. b^(2^w - 1), n limbs apart
   Limb power[MontLimbs];                    // the running power
   Limb entry[MontLimbs];                    // the table entry picked for this window
-  Limb q[MontLimbs];                        // reduction multipliers of one product
-  Limb scratch[2 * MontLimbs];              // conversions in and out
+  Limb q[2 * MontLimbs];                    // work area of one product
+  Limb scratch[3 * MontLimbs];              // conversions in and out
 };
 
 // The product kernels keep their running columns in registers, and the compiler may spill some of them

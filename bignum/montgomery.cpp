@@ -4,7 +4,19 @@
 // The columns from n upward are then the result, (a*b + q*m)/R, which is below 2m when a*b < m*R; one
 // subtraction of m under a mask brings it below m. A three-limb accumulator holds the running column, so
 // the partial product area is never stored. Squares add each cross product once and double the column.
+//
+// On x86-64 processors with the ADX and BMI2 extensions, moduli of 16 limbs and more take a second
+// kernel instead: rows of multiply-accumulate, each a loop of mulx with two independent carry chains
+// (adcx and adox), which no portable code reaches. Which kernel runs depends on the processor and the
+// modulus length only.
 #include "bignum/montgomery.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
+#define QARVEX_ADX_ROWS 1
+#else
+#define QARVEX_ADX_ROWS 0
+#endif
 
 #include "bignum/bignum_internal.h"
 #include "bignum/constant_time.h"
@@ -175,6 +187,113 @@ Limb AddLimbs(Limb* r, const Limb* b, const Limb* c, unsigned n) {
   return carry;
 }
 
+
+#if QARVEX_ADX_ROWS
+// True when the processor has mulx (BMI2) and adcx/adox (ADX): leaf 7, EBX bits 8 and 19.
+bool ProcessorHasAdx() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid_max(0, nullptr) < 7) return false;
+  __cpuid_count(7, 0, eax, ebx, ecx, edx);
+  return (ebx & (1u << 8)) != 0 && (ebx & (1u << 19)) != 0;
+}
+
+const bool HaveAdx = ProcessorHasAdx();
+
+// From this many limbs on, the row kernel beats the column kernel (measured: clearly for products of
+// 16 limbs, for squares only above that, where the column kernel is no longer laid out in full).
+constexpr unsigned RowProductLimbs = 16;
+constexpr unsigned RowSquareLimbs = 17;
+
+// r[0 .. n - 1] += x[0 .. n - 1] * v; returns the limb carried out. The low halves of the products and
+// the high half of the previous one are summed on the carry flag (adcx), the result limbs on the
+// overflow flag (adox), so the two chains run side by side; the loop counter moves by lea and jrcxz,
+// which leave both flags alone. Four limbs per turn, then the rest one at a time.
+inline Limb AddMulRow(Limb* r, const Limb* x, unsigned n, Limb v) {
+  Limb carry = 0, lo0, hi0, lo1, zero;
+  unsigned long blocks = n / 4;
+  const unsigned long rest = n % 4;
+  __asm__(
+      "xorl %k[zero], %k[zero]\n\t"  // also clears both flags
+      "1:\n\t"
+      "jrcxz 2f\n\t"
+      "mulxq (%[x]), %[lo0], %[hi0]\n\t"
+      "adcxq %[carry], %[lo0]\n\t"
+      "adoxq (%[r]), %[lo0]\n\t"
+      "movq %[lo0], (%[r])\n\t"
+      "mulxq 8(%[x]), %[lo1], %[carry]\n\t"
+      "adcxq %[hi0], %[lo1]\n\t"
+      "adoxq 8(%[r]), %[lo1]\n\t"
+      "movq %[lo1], 8(%[r])\n\t"
+      "mulxq 16(%[x]), %[lo0], %[hi0]\n\t"
+      "adcxq %[carry], %[lo0]\n\t"
+      "adoxq 16(%[r]), %[lo0]\n\t"
+      "movq %[lo0], 16(%[r])\n\t"
+      "mulxq 24(%[x]), %[lo1], %[carry]\n\t"
+      "adcxq %[hi0], %[lo1]\n\t"
+      "adoxq 24(%[r]), %[lo1]\n\t"
+      "movq %[lo1], 24(%[r])\n\t"
+      "leaq 32(%[x]), %[x]\n\t"
+      "leaq 32(%[r]), %[r]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "jmp 1b\n\t"
+      "2:\n\t"
+      "movq %[rest], %%rcx\n\t"
+      "3:\n\t"
+      "jrcxz 4f\n\t"
+      "mulxq (%[x]), %[lo0], %[hi0]\n\t"
+      "adcxq %[carry], %[lo0]\n\t"
+      "adoxq (%[r]), %[lo0]\n\t"
+      "movq %[lo0], (%[r])\n\t"
+      "movq %[hi0], %[carry]\n\t"
+      "leaq 8(%[x]), %[x]\n\t"
+      "leaq 8(%[r]), %[r]\n\t"
+      "leaq -1(%%rcx), %%rcx\n\t"
+      "jmp 3b\n\t"
+      "4:\n\t"
+      "adcxq %[zero], %[carry]\n\t"  // the sum fits n + 1 limbs, so neither carry goes further
+      "adoxq %[zero], %[carry]\n\t"
+      : [carry] "+&r"(carry), [lo0] "=&r"(lo0), [hi0] "=&r"(hi0), [lo1] "=&r"(lo1), [zero] "=&r"(zero),
+        [x] "+&r"(x), [r] "+&r"(r), "+&c"(blocks)
+      : "d"(v), [rest] "rm"(rest)
+      : "cc", "memory");
+  return carry;
+}
+
+// r := t/R mod m for t (2n limbs) below m*R. Row i adds q*m at limb i with q chosen to cancel limb i;
+// its carry out belongs at limb i + n and is parked in the cancelled limb i, all of them added to the
+// upper half at the end. The sum is below 2m; one masked subtraction finishes.
+void ReduceRows(Limb* r, Limb* t, const Limb* m, Limb mInv, unsigned n) {
+  for (unsigned i = 0; i < n; ++i) t[i] = AddMulRow(t + i, m, n, t[i] * mInv);
+  const Limb carry = AddLimbs(r, t + n, t, n);
+  SubtractModulusOnce(r, carry, m, n);
+}
+
+// r := a*b/R mod m by rows: the full product into t (2n limbs), then the reduction.
+void ProductRows(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb mInv, Limb* t, unsigned n) {
+  for (unsigned i = 0; i < n; ++i) t[i] = 0;
+  for (unsigned i = 0; i < n; ++i) t[i + n] = AddMulRow(t + i, b, n, a[i]);
+  ReduceRows(r, t, m, mInv, n);
+}
+
+// r := a*a/R mod m by rows: each cross product a[i]*a[j], i < j, once, then the sum doubled and the
+// squares a[k]^2 added on the diagonal in one pass, then the reduction.
+void SquareRows(Limb* r, const Limb* a, const Limb* m, Limb mInv, Limb* t, unsigned n) {
+  for (unsigned i = 0; i < 2 * n; ++i) t[i] = 0;
+  for (unsigned i = 0; i + 1 < n; ++i) t[i + n] = AddMulRow(t + 2 * i + 1, a + i + 1, n - 1 - i, a[i]);
+  Limb carry = 0;
+  for (unsigned k = 0; k < n; ++k) {
+    const WideLimb square = static_cast<WideLimb>(a[k]) * a[k];
+    const Limb t0 = t[2 * k], t1 = t[2 * k + 1];
+    WideLimb s = static_cast<WideLimb>(t0 << 1) + static_cast<Limb>(square) + carry;
+    t[2 * k] = static_cast<Limb>(s);
+    s = (s >> 64) + ((t1 << 1) | (t0 >> 63)) + static_cast<Limb>(square >> 64);
+    t[2 * k + 1] = static_cast<Limb>(s);
+    carry = static_cast<Limb>(s >> 64) + (t1 >> 63);
+  }
+  ReduceRows(r, t, m, mInv, n);
+}
+#endif
+
 }  // namespace
 
 void MontSetupVarTime(MontModulus& mod, const Digit* d, unsigned dDigits) {
@@ -206,6 +325,13 @@ void MontSetupVarTime(MontModulus& mod, const Digit* d, unsigned dDigits) {
 }
 
 void MontProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
+#if QARVEX_ADX_ROWS
+  if (HaveAdx && mod.limbs >= RowProductLimbs) return ProductRows(r, a, b, mod.m, mod.mInv, q, mod.limbs);
+#endif
+  MontProductPortable(r, a, b, mod, q);
+}
+
+void MontProductPortable(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
   switch (mod.limbs) {
     case 8: ProductKernel<8>(r, a, b, mod.m, mod.mInv, q, 8); break;
     case 16: ProductKernel<16>(r, a, b, mod.m, mod.mInv, q, 16); break;
@@ -215,6 +341,13 @@ void MontProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, 
 }
 
 void MontSquare(Limb* r, const Limb* a, const MontModulus& mod, Limb* q) {
+#if QARVEX_ADX_ROWS
+  if (HaveAdx && mod.limbs >= RowSquareLimbs) return SquareRows(r, a, mod.m, mod.mInv, q, mod.limbs);
+#endif
+  MontSquarePortable(r, a, mod, q);
+}
+
+void MontSquarePortable(Limb* r, const Limb* a, const MontModulus& mod, Limb* q) {
   switch (mod.limbs) {
     case 8: SquareKernel<8>(r, a, mod.m, mod.mInv, q, 8); break;
     case 16: SquareKernel<16>(r, a, mod.m, mod.mInv, q, 16); break;
@@ -229,8 +362,8 @@ void MontSquare(Limb* r, const Limb* a, const MontModulus& mod, Limb* q) {
 // congruent to x, into the Montgomery form x*R mod m. The chunk count follows xDigits alone.
 void MontToForm(Limb* r, const Digit* x, unsigned xDigits, const MontModulus& mod, Limb* work) {
   const unsigned n = mod.limbs;
-  Limb* q = work;
-  Limb* chunk = work + n;
+  Limb* chunk = work;
+  Limb* q = work + n;
   const unsigned xLimbs = (xDigits + 1) / 2;
   const unsigned chunks = xLimbs == 0 ? 1 : (xLimbs + n - 1) / n;
   LoadLimbs(r, x, xDigits, (chunks - 1) * n, n);

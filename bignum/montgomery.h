@@ -34,17 +34,20 @@ struct MontModulus {
 void MontSetupVarTime(MontModulus& mod, const Digit* d, unsigned dDigits);
 
 // r := a*b/R mod m, fully reduced. Requires a*b < m*R (both below m, or one below m and the other below
-// R). r may be a or b. q is a work area of mod.limbs limbs that the caller wipes.
+// R). r may be a or b. q is a work area of 2*mod.limbs limbs that the caller wipes.
 void MontProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q);
 // r := a*a/R mod m, fully reduced. Requires a < m. r may be a. q as for MontProduct.
 void MontSquare(Limb* r, const Limb* a, const MontModulus& mod, Limb* q);
+// The same by the portable kernels, whatever the processor offers; for checking one kernel by the other.
+void MontProductPortable(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q);
+void MontSquarePortable(Limb* r, const Limb* a, const MontModulus& mod, Limb* q);
 
 // r := x*R mod m, the Montgomery form of x, for any x of xDigits digits (also x >= m, also x longer than
 // the modulus). Time depends on xDigits and the modulus length, never on x's value. work needs
-// 2*mod.limbs limbs; the caller wipes it.
+// 3*mod.limbs limbs; the caller wipes it.
 void MontToForm(Limb* r, const Digit* x, unsigned xDigits, const MontModulus& mod, Limb* work);
 // a := x/R mod m over aDigits digits (aDigits at least the modulus's significant digits), the ordinary
-// value of the Montgomery form x < m. work needs 2*mod.limbs limbs; the caller wipes it.
+// value of the Montgomery form x < m. work needs 3*mod.limbs limbs; the caller wipes it.
 void MontFromForm(Digit* a, unsigned aDigits, const Limb* x, const MontModulus& mod, Limb* work);
 
 // a := b^c mod d for an odd d, in Montgomery form by fixed windows, in time that depends only on the

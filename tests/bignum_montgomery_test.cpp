@@ -1,8 +1,9 @@
-// The Montgomery kernel: its product, square and conversions against GMP at every limb count, and the
-// exponentiation built on it against the two-bit window method (which even moduli still use) at every
-// modulus length up to the work-area limit, with the exponents and bases that stress it and every
-// aliasing of the result. A last test runs the exponentiation under valgrind with the base and the
-// exponent marked undefined, so that any branch or table address that depends on them is reported.
+// The Montgomery kernel: its product, square and conversions against GMP at every limb count (the
+// processor-specific kernel and the portable one), and the exponentiation built on it against the
+// two-bit window method (which even moduli still use) at every modulus length up to the work-area limit,
+// with the exponents and bases that stress it and every aliasing of the result. A last test runs the
+// exponentiation under valgrind with the base and the exponent marked undefined, so that any branch or
+// table address that depends on them is reported.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -90,7 +91,7 @@ TEST(Montgomery, ProductSquareAndConversionsMatchGmpAtEveryLength) {
     MontSetupVarTime(mod, d.data(), md);
     const unsigned n = mod.limbs;
     ASSERT_EQ(n, (md + 1) / 2);
-    Limb q[MontLimbs], work[2 * MontLimbs];
+    Limb q[2 * MontLimbs], work[3 * MontLimbs];
 
     for (int round = 0; round < 6; ++round) {
       const Digits x = BelowModulus(src, m, n, round), y = BelowModulus(src, m, n, round / 2 + 3);
@@ -112,6 +113,14 @@ TEST(Montgomery, ProductSquareAndConversionsMatchGmpAtEveryLength) {
       mpz_mul(xx, Mpz(x), Mpz(x));
       MontSquare(a, a, mod, q);  // in place
       ASSERT_EQ(Mpz(LimbsToDigits(a, n)), TimesR(xx, -1, m, n)) << "square, " << md << " digits";
+
+      // The portable kernels, which processors with faster instructions skip at some lengths.
+      DigitsToLimbs(a, x, n);
+      DigitsToLimbs(b, y, n);
+      MontProductPortable(r, a, b, mod, q);
+      ASSERT_EQ(Mpz(LimbsToDigits(r, n)), wantProduct) << "portable product, " << md << " digits";
+      MontSquarePortable(a, a, mod, q);
+      ASSERT_EQ(Mpz(LimbsToDigits(a, n)), TimesR(xx, -1, m, n)) << "portable square, " << md << " digits";
     }
 
     // Into the form from values at, above and far above the modulus, longer than it too; and back.
