@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo clean test-sanitize fuzz ct-check cross
+.PHONY: all deps build test demo bench clean test-sanitize fuzz ct-check cross
 
 all: build
 
@@ -21,6 +21,10 @@ test: build
 
 demo: build
 	$(BUILD)/cli/qrsa demo
+
+# Speed against OpenSSL and GMP; ends with `RATIO <name> <ours/peer>` lines (below 1: ours is faster).
+bench: build
+	$(BUILD)/bench/qarvex_bench
 
 # Hardening: sanitizers (ASan+UBSan suite, ThreadSanitizer thread tests), fuzzing (FUZZ_SECONDS per
 # target), the constant-time check under valgrind, and the suite on other machines under qemu-user.

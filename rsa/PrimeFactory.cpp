@@ -18,7 +18,37 @@ void AssignDigit(BigNum& x, Digit v) {
 // Wipes a work value that held a candidate prime or a value derived from one.
 void Wipe(BigNum& x) { BNWipe(x.Digits, 0, sizeof x.Digits); }
 
+// x := x div 2^s for any s: whole digits first, then the remaining bits.
+void ShiftRightBits(BigNum& x, unsigned s) {
+  const unsigned whole = s / 32;
+  if (whole >= BigNumDigits) {
+    BNAssignZero(x, BigNumDigits);
+    return;
+  }
+  if (whole > 0) {
+    BNAssign(x, x + whole, BigNumDigits - whole);  // copies upward from digit 0, so the overlap is safe
+    BNAssignZero(x + (BigNumDigits - whole), whole);
+  }
+  BNRShift(x, x, s % 32, BigNumDigits);
+}
+
 }  // namespace
+
+// Exactly, by Horner's rule over the significant digits, most significant first, with a 64-bit running
+// value (r < p, so r * 2^32 + digit fits in 64 bits).
+Digit DigitRemainder(const BigNum& x, Digit p) {
+  std::uint64_t r = 0;
+  for (unsigned i = BNDigits(x, BigNumDigits); i-- > 0;) r = ((r << 32) | x[i]) % p;
+  return Digit(r);
+}
+
+// As repeated one-bit shifts would, in at most two shifts: after dropping the surplus bits a has n's
+// bit length, and one more halving brings any such a below n.
+void HalveUntilNotAbove(BigNum& a, const BigNum& n) {
+  const unsigned aBits = BNBits(a, BigNumDigits), nBits = BNBits(n, BigNumDigits);
+  if (aBits > nBits) ShiftRightBits(a, aBits - nBits);
+  if (BNCmp(a, n, BigNumDigits) > 0) BNRShift(a, a, 1, BigNumDigits);
+}
 
 TPrimeFactory::TPrimeFactory() {
   // Sieve of Eratosthenes over 1..5999; each surviving i strikes 2i, 3i, ...
@@ -38,7 +68,7 @@ void TPrimeFactory::FindPrime(const BigNum& Start, BigNum& Result) {
   FFermatCount = 0;
   FMillerRabinCount = 0;
 
-  BigNum base, candidate, divisor, quotient, remainder, one, window;
+  BigNum base, candidate, one, window;
   BNAssign(base, Start, BigNumDigits);
   AssignDigit(one, 1);
   AssignDigit(window, Digit(SearchWindow));
@@ -50,9 +80,7 @@ void TPrimeFactory::FindPrime(const BigNum& Start, BigNum& Result) {
     for (bool& flag : flags) flag = true;
     for (std::int32_t t = 0; t < FSmallPrimeCount; ++t) {
       const Digit p = Digit(FSmallPrimes[t]);
-      AssignDigit(divisor, p);
-      BNDiv(quotient, remainder, base, BigNumDigits, divisor, BigNumDigits);
-      const Digit r = remainder[0];
+      const Digit r = DigitRemainder(base, p);
       for (Digit pos = r == 0 ? 0 : p - r; pos < Digit(SearchWindow); pos += p) flags[pos] = false;
     }
 
@@ -71,8 +99,6 @@ void TPrimeFactory::FindPrime(const BigNum& Start, BigNum& Result) {
 
   Wipe(base);
   Wipe(candidate);
-  Wipe(quotient);
-  Wipe(remainder);
 }
 
 bool TPrimeFactory::IsProbablePrime(const BigNum& n) {
@@ -118,7 +144,7 @@ bool TPrimeFactory::MillerRabinTest(const BigNum& n) {
   for (int trial = 0; trial < MillerRabinTrials && passed; ++trial) {
     // A random base between 1 and n + 1: 132 random words, halved until not above n, plus one.
     for (unsigned i = 0; i < BigNumDigits; ++i) a[i] = System::RandInt(-1);
-    while (BNCmp(a, n, BigNumDigits) > 0) BNRShift(a, a, 1, BigNumDigits);
+    HalveUntilNotAbove(a, n);
     BNAdd(a, a, one, BigNumDigits);
 
     BNModExp(y, a, r, BigNumDigits, n, BigNumDigits);

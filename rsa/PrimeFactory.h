@@ -18,6 +18,12 @@ inline constexpr int MillerRabinTrials = 10;
 // Slots of the small-prime table; the primes below 6000 fill the first 783, the rest stay zero.
 inline constexpr int SmallPrimeSlots = 801;
 
+// Exact shortcuts of the search, kept beside the factory so they can be checked on their own.
+// x mod p for a single digit p > 0.
+Digit DigitRemainder(const BigNum& x, Digit p);
+// Halves a until it is not above n, giving the same value as repeated one-bit shifts.
+void HalveUntilNotAbove(BigNum& a, const BigNum& n);
+
 // Finds a probable prime at or above a start value: window by window, a sieve strikes every multiple
 // of a prime below 6000, and the survivors are tested in increasing order by a Fermat test (bases 2
 // and 3) and then a Miller-Rabin test with random bases. Every number is a full 132-digit BigNum and

@@ -292,3 +292,27 @@ TEST(PrimeFactory, MillerRabinAcceptsPrimesAndDrawsTenBases) {
     EXPECT_TRUE(factory.IsProbablePrime(x));
   }
 }
+
+// The search's shortcuts give exactly what the plain forms give: a remainder by division, and a base
+// halved one bit at a time until it is not above n.
+TEST(PrimeSearchShortcuts, MatchThePlainForms) {
+  std::mt19937 gen(20261209);
+  for (int round = 0; round < 300; ++round) {
+    BigNum x{}, n{};
+    const unsigned xDigits = gen() % (Rsa::BigNumDigits + 1), nDigits = 1 + gen() % 64;
+    for (unsigned i = 0; i < xDigits; ++i) x[i] = gen();
+    for (unsigned i = 0; i < nDigits; ++i) n[i] = gen();
+    if (round % 7 == 0) n[nDigits - 1] |= 0x80000000u;  // top bit set: the extra halving is common
+
+    const Rsa::Digit p = round == 0 ? 2 : 2 + gen() % 5998;
+    BigNum divisor{}, quotient{}, remainder{};
+    divisor[0] = p;
+    Rsa::BNDiv(quotient, remainder, x, Rsa::BigNumDigits, divisor, Rsa::BigNumDigits);
+    EXPECT_EQ(Rsa::DigitRemainder(x, p), remainder[0]) << "round " << round;
+
+    BigNum slow = x, fast = x;
+    while (Rsa::BNCmp(slow, n, Rsa::BigNumDigits) > 0) Rsa::BNRShift(slow, slow, 1, Rsa::BigNumDigits);
+    Rsa::HalveUntilNotAbove(fast, n);
+    EXPECT_EQ(Rsa::BNCmp(fast, slow, Rsa::BigNumDigits), 0) << "round " << round;
+  }
+}

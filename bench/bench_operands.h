@@ -1,0 +1,38 @@
+// Operands shared by the benchmarks: the same numbers go to our routines, OpenSSL and GMP.
+#pragma once
+
+#include <openssl/bn.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "rsa/RSA.h"
+
+namespace Bench {
+
+using Rsa::BigNum;
+using Rsa::Digit;
+
+// A number as the component holds it (132 digits, least significant first) and as OpenSSL holds it.
+struct Number {
+  BigNum digits{};
+  BIGNUM* bn = nullptr;
+};
+
+// A uniformly random number of exactly bits bits (top bit set), odd if asked, from a fixed seed.
+BigNum RandomDigits(std::mt19937_64& engine, unsigned bits, bool odd);
+
+// The OpenSSL copy of a digit array of 132 digits; the caller frees it.
+BIGNUM* ToOpenSsl(const BigNum& x);
+// The digit array of an OpenSSL number (at most 132 digits).
+BigNum FromOpenSsl(const BIGNUM* x);
+
+// Operands of one exponentiation size: a modulus of bits bits, a base below it and an exponent of the
+// same length, in both forms.
+struct ModExpOperands {
+  BigNum base{}, exponent{}, modulus{};
+};
+const ModExpOperands& OperandsFor(unsigned bits);
+
+}  // namespace Bench

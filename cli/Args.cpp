@@ -1,0 +1,72 @@
+#include "cli/Args.h"
+
+#include <algorithm>
+
+#include "cli/Failure.h"
+
+namespace Qrsa {
+
+namespace {
+
+bool Contains(const std::vector<std::string>& list, const std::string& word) {
+  return std::find(list.begin(), list.end(), word) != list.end();
+}
+
+}  // namespace
+
+ParsedArgs::ParsedArgs(const std::vector<std::string>& words, const CommandSyntax& syntax)
+    : FUsage(syntax.Usage) {
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (optionsEnded || word.size() < 2 || word[0] != '-') {
+      FPositionals.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string name = word;
+    std::optional<std::string> inlineValue;
+    if (const auto eq = word.find('='); word.rfind("--", 0) == 0 && eq != std::string::npos) {
+      name = word.substr(0, eq);
+      inlineValue = word.substr(eq + 1);
+    }
+    if (Contains(syntax.Flags, name)) {
+      if (inlineValue) throw UsageError("option " + name + " takes no value", FUsage);
+      if (Contains(FFlags, name)) throw UsageError("option " + name + " given twice", FUsage);
+      FFlags.push_back(name);
+    } else if (Contains(syntax.ValueOptions, name)) {
+      if (FValues.count(name)) throw UsageError("option " + name + " given twice", FUsage);
+      if (inlineValue) {
+        FValues[name] = *inlineValue;
+      } else if (i + 1 < words.size()) {
+        FValues[name] = words[++i];
+      } else {
+        throw UsageError("option " + name + " needs a value", FUsage);
+      }
+    } else {
+      throw UsageError("unknown option " + name, FUsage);
+    }
+  }
+  if (FPositionals.size() < syntax.MinPositionals) throw UsageError("missing argument", FUsage);
+  if (FPositionals.size() > syntax.MaxPositionals)
+    throw UsageError("unexpected argument '" + FPositionals[syntax.MaxPositionals] + "'", FUsage);
+}
+
+std::optional<std::string> ParsedArgs::Value(const std::string& option) const {
+  const auto it = FValues.find(option);
+  if (it == FValues.end()) return std::nullopt;
+  return it->second;
+}
+
+std::string ParsedArgs::Required(const std::string& option) const {
+  const auto value = Value(option);
+  if (!value) throw UsageError("option " + option + " is required", FUsage);
+  return *value;
+}
+
+bool ParsedArgs::Flag(const std::string& flag) const { return Contains(FFlags, flag); }
+
+}  // namespace Qrsa

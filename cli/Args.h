@@ -1,0 +1,41 @@
+// Command-line parsing: one command word, then options (with or without a value) and positional words.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Qrsa {
+
+// What a command accepts.
+struct CommandSyntax {
+  std::string Usage;                      // the short usage line shown on usage errors
+  std::vector<std::string> ValueOptions;  // options that take a value: "-k", "--bits", ...
+  std::vector<std::string> Flags;         // options without a value: "--public"
+  std::size_t MinPositionals = 0;
+  std::size_t MaxPositionals = 0;
+};
+
+// The parsed words of one command line. Options may be written "-k FILE", "--bits 512" or
+// "--bits=512"; "--" ends the options. An option given twice is a usage error.
+class ParsedArgs {
+ public:
+  // Raises UsageError (carrying syntax.Usage) for anything the syntax does not allow.
+  ParsedArgs(const std::vector<std::string>& words, const CommandSyntax& syntax);
+
+  std::optional<std::string> Value(const std::string& option) const;
+  // The option's value; a UsageError naming the option when it is missing.
+  std::string Required(const std::string& option) const;
+  bool Flag(const std::string& flag) const;
+  const std::vector<std::string>& Positionals() const { return FPositionals; }
+  const std::string& Usage() const { return FUsage; }
+
+ private:
+  std::string FUsage;
+  std::map<std::string, std::string> FValues;
+  std::vector<std::string> FFlags;
+  std::vector<std::string> FPositionals;
+};
+
+}  // namespace Qrsa

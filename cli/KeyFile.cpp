@@ -1,0 +1,81 @@
+#include "cli/KeyFile.h"
+
+#include "cli/Failure.h"
+#include "cli/Io.h"
+
+namespace Qrsa {
+
+namespace {
+
+// A form file starts with the keyword of its root object.
+bool LooksLikeForm(const std::string& text) {
+  const auto start = text.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos) return false;
+  for (const char* keyword : {"object ", "inherited ", "inline "})
+    if (text.compare(start, std::char_traits<char>::length(keyword), keyword) == 0) return true;
+  return false;
+}
+
+std::unique_ptr<KeyHolder> LoadBareKeyText(const std::string& text, const std::string& path) {
+  const auto colon = text.find(':');
+  auto holder = std::make_unique<KeyHolder>();
+  Rsa::TRSA& rsa = holder->Rsa();
+  const System::AnsiString first = text.substr(0, colon);
+  const System::AnsiString second = text.substr(colon + 1);
+  std::size_t secondBytes = 0, firstBytes = 0;
+  try {
+    secondBytes = std::size_t(rsa.DecodeString(second).Length());
+    firstBytes = std::size_t(rsa.DecodeString(first).Length());
+  } catch (const Sysutils::EConvertError&) {
+    throw Failure(path + ": the key text is not valid (a key text is two radix-64 fields joined by ':')");
+  }
+  rsa.SetKeyBits(KeyBitsForBytes(secondBytes, path + ": the key text's second field"));
+  if (firstBytes == secondBytes)
+    rsa.PutPrivateKey(text);  // n:d, the modulus first
+  else
+    rsa.PutPublicKey(text);  // e:n, a short exponent first
+  return holder;
+}
+
+}  // namespace
+
+KeyHolder::KeyHolder() : FForm(std::make_unique<Classes::TForm>(nullptr)), FRsa(new Rsa::TRSA(FForm.get())) {
+  FForm->SetName("KeyForm");
+  FRsa->SetName("RSA1");
+}
+
+KeyHolder::KeyHolder(std::unique_ptr<Classes::TComponent> form, Rsa::TRSA* rsa) : FForm(std::move(form)), FRsa(rsa) {}
+
+KeyHolder::~KeyHolder() = default;
+
+Rsa::TKeyBits KeyBitsForBytes(std::size_t bytes, const std::string& what) {
+  switch (bytes) {
+    case 64: return Rsa::kb0512;
+    case 128: return Rsa::kb1024;
+    case 256: return Rsa::kb2048;
+    default:
+      throw Failure(what + " has " + std::to_string(bytes) +
+                    " bytes; a key of 512, 1024 or 2048 bits has 64, 128 or 256");
+  }
+}
+
+int KeyBitsNumber(Rsa::TKeyBits bits) { return bits == Rsa::kb0512 ? 512 : bits == Rsa::kb1024 ? 1024 : 2048; }
+
+Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage) {
+  if (text == "512") return Rsa::kb0512;
+  if (text == "1024") return Rsa::kb1024;
+  if (text == "2048") return Rsa::kb2048;
+  throw UsageError("key size must be 512, 1024 or 2048, not '" + text + "'", usage);
+}
+
+std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path) { return LoadKeyText(ReadInput(path), path); }
+
+std::unique_ptr<KeyHolder> LoadKeyText(const std::string& content, const std::string& path) {
+  const std::string text = TrimText(content);
+  if (LooksLikeForm(text)) return ReadKeyForm(text, path);
+  if (text.find(':') == std::string::npos || text.find_first_of("\r\n") != std::string::npos)
+    throw Failure(path + " is neither a key file nor a key text");
+  return LoadBareKeyText(text, path);
+}
+
+}  // namespace Qrsa

@@ -1,0 +1,53 @@
+// Key files: a form file holding one TRSA, or a file holding one bare key text ("first:second").
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/Classes.h"
+#include "rsa/RSA.h"
+
+namespace Qrsa {
+
+// A form that owns one TRSA component, as a key file holds it.
+class KeyHolder {
+ public:
+  // A form "KeyForm" owning a fresh component "RSA1".
+  KeyHolder();
+  // Takes over a form read from a key file and the component found in it.
+  KeyHolder(std::unique_ptr<Classes::TComponent> form, Rsa::TRSA* rsa);
+  KeyHolder(const KeyHolder&) = delete;
+  KeyHolder& operator=(const KeyHolder&) = delete;
+  ~KeyHolder();
+
+  Rsa::TRSA& Rsa() { return *FRsa; }
+  Classes::TComponent& Form() { return *FForm; }
+
+  bool HasPublicKey() const { return !FRsa->PublicKey().IsEmpty(); }
+  bool HasPrivateKey() const { return !FRsa->PrivateKey().IsEmpty(); }
+
+ private:
+  std::unique_ptr<Classes::TComponent> FForm;
+  Rsa::TRSA* FRsa;  // owned by FForm
+};
+
+// The key size whose key text fields have this many bytes: 64, 128 or 256 (512, 1024, 2048 bits).
+// Anything else is refused with a message naming `what`.
+Rsa::TKeyBits KeyBitsForBytes(std::size_t bytes, const std::string& what);
+// 512, 1024 or 2048.
+int KeyBitsNumber(Rsa::TKeyBits bits);
+// Parses "512", "1024" or "2048"; a UsageError with `usage` otherwise.
+Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage);
+
+// Loads a key file. A bare key text is loaded as a private key when its first field is as long as its
+// second (n:d), otherwise as a public key (e:n); KeyBits follows from the second field's length.
+std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path);
+// Loads a key file's content (path names it in messages).
+std::unique_ptr<KeyHolder> LoadKeyText(const std::string& content, const std::string& path);
+
+// The form file text of the holder's form and component.
+std::string KeyFileText(KeyHolder& holder);
+// Reads a form file's text and finds the one TRSA it holds (path names it in messages).
+std::unique_ptr<KeyHolder> ReadKeyForm(const std::string& text, const std::string& path);
+
+}  // namespace Qrsa

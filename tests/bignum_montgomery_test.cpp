@@ -1,0 +1,328 @@
+// The Montgomery kernel: its product, square and conversions against GMP at every limb count (the
+// processor-specific kernel and the portable one), and the exponentiation built on it against the
+// two-bit window method (which even moduli still use) at every modulus length up to the work-area limit,
+// with the exponents and bases that stress it and every aliasing of the result. A last test runs the
+// exponentiation under valgrind with the base and the exponent marked undefined, so that any branch or
+// table address that depends on them is reported.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <unistd.h>
+
+#include "bignum/bignum_internal.h"
+#include "bignum/montgomery.h"
+#include "support/DigitsGmp.h"
+
+#if __has_include(<valgrind/memcheck.h>)
+#include <valgrind/memcheck.h>
+#include <valgrind/valgrind.h>
+#define QARVEX_HAVE_MEMCHECK 1
+#else
+#define QARVEX_HAVE_MEMCHECK 0
+#endif
+
+using namespace Rsa;
+using Testing::Digits;
+using Testing::Fenced;
+using Testing::Mpz;
+using Testing::OperandSource;
+using Testing::Shape;
+
+namespace {
+
+// A modulus of dDigits digits, `significant` of them in use, odd, with a top digit of the given shape.
+Digits OddModulus(OperandSource& src, unsigned dDigits, unsigned significant) {
+  Digits d = src.Make(dDigits, Shape::Random);
+  std::fill(d.begin() + significant, d.end(), 0);
+  if (d[significant - 1] == 0) d[significant - 1] = 1;
+  d[0] |= 1;
+  return d;
+}
+
+Digits LimbsToDigits(const Limb* x, unsigned n) {
+  Digits out(2 * n);
+  for (unsigned i = 0; i < 2 * n; ++i) out[i] = static_cast<Digit>(x[i / 2] >> (32 * (i % 2)));
+  return out;
+}
+
+void DigitsToLimbs(Limb* r, const Digits& x, unsigned n) {
+  for (unsigned i = 0; i < n; ++i) {
+    r[i] = 2 * i < x.size() ? x[2 * i] : 0;
+    if (2 * i + 1 < x.size()) r[i] |= static_cast<Limb>(x[2 * i + 1]) << 32;
+  }
+}
+
+// x * R^power mod m, with R = 2^(64n); power may be negative.
+Mpz TimesR(const Mpz& x, int power, const Mpz& m, unsigned n) {
+  Mpz r, rr;
+  mpz_setbit(r, 64 * n);
+  if (power < 0) mpz_invert(r, r, m);
+  mpz_powm_ui(rr, r, static_cast<unsigned long>(std::abs(power)), m);
+  Mpz out;
+  mpz_mul(out, x, rr);
+  mpz_mod(out, out, m);
+  return out;
+}
+
+// A value below m (n limbs): random, or one of the extremes 0, 1 and m - 1.
+Digits BelowModulus(OperandSource& src, const Mpz& m, unsigned n, int kind) {
+  Mpz v;
+  switch (kind % 4) {
+    case 0: v = Mpz(0); break;
+    case 1: v = Mpz(1); break;
+    case 2: mpz_sub_ui(v, m, 1); break;
+    default: mpz_mod(v, Mpz(src.Make(2 * n, Shape::Random)), m); break;
+  }
+  return v.ToDigits(2 * n);
+}
+
+}  // namespace
+
+TEST(Montgomery, ProductSquareAndConversionsMatchGmpAtEveryLength) {
+  OperandSource src(0x3047);
+  for (unsigned md = 1; md <= ScratchDigits; ++md) {
+    const Digits d = OddModulus(src, md, md);
+    const Mpz m(d);
+    MontModulus mod;
+    MontSetupVarTime(mod, d.data(), md);
+    const unsigned n = mod.limbs;
+    ASSERT_EQ(n, (md + 1) / 2);
+    Limb q[2 * MontLimbs], work[3 * MontLimbs];
+
+    for (int round = 0; round < 6; ++round) {
+      const Digits x = BelowModulus(src, m, n, round), y = BelowModulus(src, m, n, round / 2 + 3);
+      Limb a[MontLimbs], b[MontLimbs], r[MontLimbs];
+      DigitsToLimbs(a, x, n);
+      DigitsToLimbs(b, y, n);
+      Mpz xy;
+      mpz_mul(xy, Mpz(x), Mpz(y));
+      const Mpz wantProduct = TimesR(xy, -1, m, n);
+      MontProduct(r, a, b, mod, q);
+      ASSERT_EQ(Mpz(LimbsToDigits(r, n)), wantProduct) << "product, " << md << " digits, round " << round;
+      MontProduct(a, a, b, mod, q);  // over the first operand
+      ASSERT_EQ(Mpz(LimbsToDigits(a, n)), wantProduct) << "product over a, " << md << " digits";
+      DigitsToLimbs(a, x, n);
+      MontProduct(b, a, b, mod, q);  // over the second operand
+      ASSERT_EQ(Mpz(LimbsToDigits(b, n)), wantProduct) << "product over b, " << md << " digits";
+
+      Mpz xx;
+      mpz_mul(xx, Mpz(x), Mpz(x));
+      MontSquare(a, a, mod, q);  // in place
+      ASSERT_EQ(Mpz(LimbsToDigits(a, n)), TimesR(xx, -1, m, n)) << "square, " << md << " digits";
+
+      // The portable kernels, which processors with faster instructions skip at some lengths.
+      DigitsToLimbs(a, x, n);
+      DigitsToLimbs(b, y, n);
+      MontProductPortable(r, a, b, mod, q);
+      ASSERT_EQ(Mpz(LimbsToDigits(r, n)), wantProduct) << "portable product, " << md << " digits";
+      MontSquarePortable(a, a, mod, q);
+      ASSERT_EQ(Mpz(LimbsToDigits(a, n)), TimesR(xx, -1, m, n)) << "portable square, " << md << " digits";
+    }
+
+    // Into the form from values at, above and far above the modulus, longer than it too; and back.
+    const unsigned longer = std::min(ScratchDigits, md + 1 + src.Below(0, 40));
+    Digits atModulus = d;
+    atModulus.resize(longer, 0);
+    const Digits inputs[] = {atModulus, src.Make(longer, Shape::AllOnes), src.Make(longer, Shape::Random),
+                             src.Make(md, Shape::TopOnes), Digits(md, 0)};
+    for (const Digits& x : inputs) {
+      Limb r[MontLimbs];
+      MontToForm(r, x.data(), static_cast<unsigned>(x.size()), mod, work);
+      const Mpz form = TimesR(Mpz(x), 1, m, n);
+      ASSERT_EQ(Mpz(LimbsToDigits(r, n)), form) << "into the form, " << md << " digits, x " << Mpz(x).Hex();
+      Fenced out(md + 1, 0xBADBAD);
+      MontFromForm(out.data(), md + 1, r, mod, work);
+      Mpz reduced;
+      mpz_mod(reduced, Mpz(x), m);
+      ASSERT_EQ(out.Value(), reduced.ToDigits(md + 1)) << "out of the form, " << md << " digits";
+      ASSERT_TRUE(out.GuardsIntact());
+    }
+  }
+}
+
+namespace {
+
+enum class Exponent { Zero, One, AllOnes, ZeroRuns, TopBitOnly, Random };
+constexpr Exponent AllExponents[] = {Exponent::Zero,      Exponent::One,        Exponent::AllOnes,
+                                     Exponent::ZeroRuns,  Exponent::TopBitOnly, Exponent::Random};
+
+Digits MakeExponent(OperandSource& src, unsigned cDigits, Exponent kind) {
+  Digits c(cDigits, 0);
+  switch (kind) {
+    case Exponent::Zero: break;
+    case Exponent::One: c[0] = 1; break;
+    case Exponent::AllOnes: std::fill(c.begin(), c.end(), 0xFFFFFFFFu); break;
+    case Exponent::ZeroRuns:
+      // A set bit, a long run of zero bits across digit boundaries, and a few bits at the bottom.
+      c[cDigits - 1] = 0x80000000u;
+      c[0] = src.NextDigit() & 0xFFu;
+      break;
+    case Exponent::TopBitOnly: c[cDigits - 1] = 1; break;
+    case Exponent::Random: c = src.Make(cDigits, Shape::Random); break;
+  }
+  return c;
+}
+
+enum class Base { Random, AtModulus, AboveModulus, AllOnes, Zero };
+constexpr Base AllBases[] = {Base::Random, Base::AtModulus, Base::AboveModulus, Base::AllOnes, Base::Zero};
+
+Digits MakeBase(OperandSource& src, const Digits& d, Base kind) {
+  const auto dDigits = static_cast<unsigned>(d.size());
+  switch (kind) {
+    case Base::Random: return src.Make(dDigits, Shape::Random);
+    case Base::AtModulus: return d;
+    case Base::AboveModulus: {
+      Mpz b;
+      mpz_add(b, Mpz(d), Mpz(src.Make(dDigits, Shape::Short)));
+      return b.FitsIn(dDigits) ? b.ToDigits(dDigits) : src.Make(dDigits, Shape::AllOnes);
+    }
+    case Base::AllOnes: return src.Make(dDigits, Shape::AllOnes);
+    case Base::Zero: return Digits(dDigits, 0);
+  }
+  return {};
+}
+
+// The kernel against the two-bit window method, with a separate result and with the result over each
+// operand in turn.
+void CheckAgainstReference(const Digits& b, const Digits& c, const Digits& d, const std::string& label) {
+  const auto cDigits = static_cast<unsigned>(c.size()), dDigits = static_cast<unsigned>(d.size());
+  Digits want(dDigits, 0xBADBAD);
+  BNModExpReference(want.data(), b.data(), c.data(), cDigits, d.data(), dDigits);
+  for (int alias = 0; alias < 4; ++alias) {  // apart, a = b, a = c, a = d
+    const unsigned both = std::max(cDigits, dDigits);
+    Fenced fa(dDigits, 0xBADBAD), fb(b, dDigits), fc(c, both), fd(d, dDigits);
+    Fenced* out = alias == 0 ? &fa : alias == 1 ? &fb : alias == 2 ? &fc : &fd;
+    BNModExp(out->data(), fb.data(), fc.data(), cDigits, fd.data(), dDigits);
+    const Digits got = out->Value();
+    ASSERT_EQ(Digits(got.begin(), got.begin() + dDigits), want)
+        << label << ", alias " << alias << "\n b " << Mpz(b).Hex() << "\n c " << Mpz(c).Hex() << "\n d "
+        << Mpz(d).Hex();
+    ASSERT_TRUE(fa.GuardsIntact() && fb.GuardsIntact() && fc.GuardsIntact() && fd.GuardsIntact()) << label;
+  }
+}
+
+}  // namespace
+
+// Every modulus length from 1 to 257 digits, some with unused top digits; exponent and base kinds
+// rotate with the length so that each length meets several of them. Exponents are long where the
+// reference method is quick (short moduli) and short where it is slow.
+TEST(MontgomeryExponentiation, MatchesTheReferenceAtEveryModulusLength) {
+  OperandSource src(0xE0DD);
+  unsigned turn = 0;
+  for (unsigned dDigits = 1; dDigits <= ScratchDigits; ++dDigits) {
+    const int cases = dDigits <= 24 ? 6 : 2;
+    for (int k = 0; k < cases; ++k, ++turn) {
+      const unsigned significant = turn % 5 == 4 ? src.Below(1, dDigits) : dDigits;
+      const Digits d = OddModulus(src, dDigits, significant);
+      const unsigned cDigits = dDigits <= 24 ? src.Below(1, 2 * dDigits) : src.Below(1, 2);
+      const Exponent ek = AllExponents[turn % 6];
+      const Base bk = AllBases[(turn / 6 + turn) % 5];
+      const Digits c = MakeExponent(src, cDigits, ek);
+      const Digits b = MakeBase(src, d, bk);
+      CheckAgainstReference(b, c, d, "modulus of " + std::to_string(dDigits) + " digits (" +
+                                         std::to_string(significant) + " significant), exponent kind " +
+                                         std::to_string(static_cast<int>(ek)) + ", base kind " +
+                                         std::to_string(static_cast<int>(bk)));
+    }
+  }
+}
+
+// The contract's corner values, on odd moduli.
+TEST(MontgomeryExponentiation, CornerValues) {
+  const Digit ones = 0xFFFFFFFFu;
+  struct Case {
+    const char* name;
+    Digits b, c, d, want;
+  };
+  const Case cases[] = {
+      {"exponent zero gives 1 unreduced modulo 1", {5}, {0, 0}, {1}, {1}},
+      {"exponent zero gives 1", {5, 6}, {0}, {7, 0}, {1, 0}},
+      {"no exponent digits give 1", {5}, {}, {7}, {1}},
+      {"modulo 1 everything else is 0", {5}, {ones}, {1}, {0}},
+      {"exponent one reduces a base above the modulus", {20, 0}, {1}, {7, 0}, {6, 0}},
+      {"base equal to the modulus", {7, 0}, {3}, {7, 0}, {0, 0}},
+      {"modulus 2^64 - 1 with base 2^64 - 2", {ones - 1, ones}, {3}, {ones, ones}, {ones - 1, ones}},
+      {"Fermat: 2^(p-1) mod p for p = 2^31 - 1", {2}, {0x7FFFFFFEu}, {0x7FFFFFFFu}, {1}},
+  };
+  for (const Case& k : cases) {
+    const auto cDigits = static_cast<unsigned>(k.c.size()), dDigits = static_cast<unsigned>(k.d.size());
+    Fenced a(dDigits, 0xBADBAD);
+    BNModExp(a.data(), k.b.data(), k.c.data(), cDigits, k.d.data(), dDigits);
+    EXPECT_EQ(a.Value(), k.want) << k.name;
+    EXPECT_TRUE(a.GuardsIntact()) << k.name;
+  }
+}
+
+// Key-sized moduli in the component's 132-digit arrays, with exponents as long as the modulus: against
+// GMP, as the reference method would take too long here.
+TEST(MontgomeryExponentiation, KeySizedModuliWithFullExponentsMatchGmp) {
+  constexpr unsigned ArrayDigits = 132;
+  OperandSource src(0x2048);
+  for (unsigned significant : {16u, 32u, 64u, 65u, 129u}) {
+    const Digits d = OddModulus(src, ArrayDigits, significant);
+    const Digits b = src.Make(ArrayDigits, Shape::Random);  // far above the modulus
+    Digits c = src.Make(ArrayDigits, Shape::Random);
+    std::fill(c.begin() + significant, c.end(), 0);
+    Mpz want;
+    mpz_powm(want, Mpz(b), Mpz(c), Mpz(d));
+    Fenced a(ArrayDigits, 0xBADBAD), over(b, ArrayDigits);
+    BNModExp(a.data(), b.data(), c.data(), ArrayDigits, d.data(), ArrayDigits);
+    BNModExp(over.data(), over.data(), c.data(), ArrayDigits, d.data(), ArrayDigits);
+    EXPECT_EQ(a.Value(), want.ToDigits(ArrayDigits)) << significant << " significant digits";
+    EXPECT_EQ(over.Value(), want.ToDigits(ArrayDigits)) << significant << " significant digits, over b";
+    EXPECT_TRUE(a.GuardsIntact() && over.GuardsIntact());
+  }
+}
+
+// Under valgrind the base and the exponent are marked undefined (all but the exponent's top digit, whose
+// position sets the running time by design): memcheck then reports every conditional jump and every
+// memory address computed from them. Outside valgrind the test runs itself under valgrind when it can.
+TEST(MontgomeryExponentiation, NoBranchOrAddressDependsOnTheBaseOrTheExponent) {
+#if !QARVEX_HAVE_MEMCHECK
+  GTEST_SKIP() << "valgrind headers are not installed";
+#else
+  if (!RUNNING_ON_VALGRIND) {
+    if (std::system("valgrind --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "valgrind is not installed";
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(length, 0);
+    self[length] = 0;
+    const std::string log = ::testing::TempDir() + "montgomery_memcheck.log";
+    const std::string command = "valgrind -q --error-exitcode=3 --log-file=" + log + " " + self +
+                                " --gtest_filter=MontgomeryExponentiation.NoBranchOrAddressDependsOnTheBaseOrTheExponent"
+                                " > /dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    std::string report;
+    if (FILE* f = std::fopen(log.c_str(), "r")) {
+      char buffer[4096];
+      for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;) report.append(buffer, got);
+      std::fclose(f);
+    }
+    EXPECT_EQ(status, 0) << "memcheck found secret-dependent behaviour:\n" << report;
+    return;
+  }
+  OperandSource src(0xC7);
+  for (unsigned significant : {1u, 3u, 16u, 24u}) {
+    // One unused top digit in the modulus array, so that the base reaches beyond the modulus.
+    const unsigned dDigits = significant + 1;
+    const Digits d = OddModulus(src, dDigits, significant);
+    Digits b = src.Make(dDigits, Shape::Random);
+    Digits c = src.Make(significant, Shape::Random);
+    c.back() |= 1;
+    Mpz want;
+    mpz_powm(want, Mpz(b), Mpz(c), Mpz(d));
+    Digits a(dDigits, 0);
+    VALGRIND_MAKE_MEM_UNDEFINED(b.data(), b.size() * sizeof(Digit));
+    VALGRIND_MAKE_MEM_UNDEFINED(c.data(), (c.size() - 1) * sizeof(Digit));
+    BNModExp(a.data(), b.data(), c.data(), significant, d.data(), dDigits);
+    VALGRIND_MAKE_MEM_DEFINED(a.data(), a.size() * sizeof(Digit));
+    VALGRIND_MAKE_MEM_DEFINED(b.data(), b.size() * sizeof(Digit));
+    VALGRIND_MAKE_MEM_DEFINED(c.data(), c.size() * sizeof(Digit));
+    EXPECT_EQ(a, want.ToDigits(dDigits)) << significant << " significant digits";
+  }
+#endif
+}

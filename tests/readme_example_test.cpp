@@ -1,0 +1,101 @@
+// The C++ example of README.md, compiled and run, and checked to be the very code the README shows.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+// ---- The README example, verbatim from "#include <cstdio>" to the closing brace of main ----
+#include <cstdio>
+#include <cstring>
+
+#include "rsa/RSA.h"
+
+namespace ReadmeExample {  // (in the README, main is the program's own)
+
+int main() {
+  Classes::TComponent form(nullptr);  // the owner destroys its components
+  auto* receiver = new Rsa::TRSA(&form);
+  auto* sender = new Rsa::TRSA(&form);
+  receiver->SetOnStatusUpdate([receiver](System::TObject*) { std::printf("%s\n", receiver->Status().c_str()); });
+
+  // The receiver generates a key pair. Always assign KeyBits first: it sets the key size.
+  receiver->SetKeyBits(Rsa::kb0512);
+  Rsa::BigNum seed1{}, seed2{};  // the seeds are mixed with the random generator
+  seed1.Digits[0] = 0x5eed0001;
+  seed2.Digits[0] = 0x5eed0002;
+  receiver->MakeKeyPair(seed1, seed2);
+
+  // Its public key crosses to the sender as text.
+  sender->SetKeyBits(Rsa::kb0512);
+  sender->PutPublicKey(receiver->PublicKey());
+
+  // A 128-bit session key, wrapped by the sender and unwrapped by the receiver.
+  Rsa::TSymKey key = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                      0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
+  sender->SetSymKeyLength(Rsa::sk128);
+  receiver->SetSymKeyLength(Rsa::sk128);
+  System::AnsiString wrapped = sender->EncryptKey(key);
+  Rsa::TSymKey received{};
+  receiver->DecryptKey(wrapped, received);
+
+  // A string of any bytes, encrypted for the receiver.
+  const char bytes[] = "bytes \0 and \xff too";
+  System::AnsiString plain(bytes, sizeof bytes - 1), cipher, decrypted;
+  sender->EncryptString(plain, cipher);
+  receiver->DecryptString(cipher, decrypted);
+
+  // The receiver signs (at most K-4 = 60 bytes here); the sender checks with the public key.
+  const unsigned char message[] = "meet at noon";
+  const int length = sizeof message - 1;
+  receiver->Sign(message, length - 1, length);  // data, its highest index, bytes to sign
+  sender->PutSignature(receiver->Signature());
+  bool valid = sender->Verify(message, length - 1, length);
+
+  bool ok = valid && decrypted == plain && std::memcmp(key, received, 16) == 0;
+  std::printf("%s\n", ok ? "all good" : "something went wrong");
+  return ok ? 0 : 1;
+}
+
+}  // namespace ReadmeExample
+// ---- end of the README example ----
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The part of `text` from the line starting with `from` up to and including the line `to`.
+std::string Section(const std::string& text, const std::string& from, const std::string& to) {
+  const auto start = text.find(from);
+  if (start == std::string::npos) return "";
+  const auto end = text.find(to, start);
+  return end == std::string::npos ? "" : text.substr(start, end + to.size() - start);
+}
+
+// The example without the lines that differ by design between the README and this file.
+std::string WithoutNamespaceLines(std::string code) {
+  for (const std::string line : {"namespace ReadmeExample {  // (in the README, main is the program's own)\n\n",
+                                 "\n}  // namespace ReadmeExample"}) {
+    if (const auto at = code.find(line); at != std::string::npos) code.erase(at, line.size());
+  }
+  return code;
+}
+
+TEST(ReadmeExample, RunsAndSucceeds) { EXPECT_EQ(ReadmeExample::main(), 0); }
+
+TEST(ReadmeExample, IsTheCodeTheReadmeShows) {
+  const std::string source(__FILE__);
+  const std::string root = source.substr(0, source.rfind("/tests/"));
+  const std::string readme = Slurp(root + "/README.md");
+  ASSERT_FALSE(readme.empty()) << "README.md not found beside " << source;
+  const std::string shown = Section(readme, "#include <cstdio>\n", "\n}\n");
+  const std::string compiled =
+      WithoutNamespaceLines(Section(Slurp(source), "#include <cstdio>\n", "}  // namespace ReadmeExample\n"));
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown, compiled.substr(0, compiled.size() - 1));
+}
+
+}  // namespace
