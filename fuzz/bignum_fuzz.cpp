@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bignum/bignum.h"
+#include "bignum/montgomery.h"
 #include "fuzz/FuzzCheck.h"
 #include "support/DigitsGmp.h"
 
@@ -66,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t alias = in.Byte();
   constexpr unsigned S = Rsa::ScratchDigits;
 
-  switch (routine % 12) {
+  switch (routine % 13) {
     case 0: {  // BNAdd, BNSub, with the result in place of an operand or apart
       const unsigned n = CountUpTo(in, 300);
       const Digits b = Operand(in, n), c = Operand(in, n);
@@ -269,6 +270,46 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Fenced a(n);
       Rsa::BNAssign2Exp(a.data(), k, n);
       Expect(a, k < 32 * n ? Pow2(k) : Mpz(0ul));
+      break;
+    }
+    case 12: {  // the Montgomery product and square, the processor's kernel and the portable one
+      const unsigned n = CountUpTo(in, S);
+      Digits d = Operand(in, n);
+      d[0] |= 1;
+      if (d[n - 1] == 0) d[n - 1] = 1;
+      const Mpz m(d);
+      Rsa::MontModulus mod;
+      Rsa::MontSetupVarTime(mod, d.data(), n);
+      FUZZ_CHECK(mod.limbs == (n + 1) / 2);
+      Mpz x(Operand(in, n)), y(Operand(in, n));
+      mpz_fdiv_r(x, x, m);
+      mpz_fdiv_r(y, y, m);
+      Rsa::Limb a[Rsa::MontLimbs] = {}, b[Rsa::MontLimbs] = {}, r[Rsa::MontLimbs + 1], q[2 * Rsa::MontLimbs];
+      std::size_t count = 0;
+      mpz_export(a, &count, -1, sizeof(Rsa::Limb), 0, 0, x);
+      mpz_export(b, &count, -1, sizeof(Rsa::Limb), 0, 0, y);
+      // x*y/R mod m, R = 2^(64 limbs)
+      Mpz want, rInv, big;
+      mpz_setbit(big, 64ul * mod.limbs);
+      FUZZ_CHECK(mpz_invert(rInv, big, m) != 0 || mpz_cmp_ui(m.get(), 1) == 0);
+      auto check = [&](const Mpz& expected, auto&& kernel) {
+        r[mod.limbs] = 0x5EC7E7u;  // guard limb
+        kernel();
+        FUZZ_CHECK(r[mod.limbs] == 0x5EC7E7u);
+        Mpz got;
+        mpz_import(got, mod.limbs, -1, sizeof(Rsa::Limb), 0, 0, r);
+        FUZZ_CHECK(got == expected);
+      };
+      mpz_mul(want, x, y);
+      mpz_mul(want, want, rInv);
+      mpz_fdiv_r(want, want, m);
+      check(want, [&] { Rsa::MontProduct(r, a, b, mod, q); });
+      check(want, [&] { Rsa::MontProductPortable(r, a, b, mod, q); });
+      mpz_mul(want, x, x);
+      mpz_mul(want, want, rInv);
+      mpz_fdiv_r(want, want, m);
+      check(want, [&] { Rsa::MontSquare(r, a, mod, q); });
+      check(want, [&] { Rsa::MontSquarePortable(r, a, mod, q); });
       break;
     }
   }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,8 +17,25 @@
 
 namespace Testing {
 
+// The command words that run a program built for this build's target: empty on the build machine; for a
+// cross build, QRSA_RUNNER holds the emulator's words separated by spaces (the tests themselves run
+// under the same emulator).
+inline std::vector<std::string> QrsaRunner() {
+  std::vector<std::string> words;
+  const char* runner = std::getenv("QRSA_RUNNER");
+  for (const char* p = runner ? runner : ""; *p != '\0';) {
+    const char* end = std::strchr(p, ' ');
+    if (end == nullptr) end = p + std::strlen(p);
+    if (end > p) words.emplace_back(p, end);
+    p = *end == ' ' ? end + 1 : end;
+  }
+  return words;
+}
+
 inline ProgramResult Qrsa(std::vector<std::string> args, const std::string& input = "") {
   args.insert(args.begin(), QRSA_BINARY);
+  const std::vector<std::string> runner = QrsaRunner();
+  args.insert(args.begin(), runner.begin(), runner.end());
   return RunProgram(args, input);
 }
 
