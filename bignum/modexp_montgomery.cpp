@@ -60,9 +60,10 @@ struct ExpWorkArea {
 
 // The product kernels keep their running columns in registers, and the compiler may spill some of them
 // to the stack, where they would outlive the call. This frame lies where the kernels' frames lay, below
-// the caller's, and its wipe overwrites whatever they left there.
+// the caller's, and its wipe overwrites whatever they left there. On 32-bit machines, where every limb
+// takes two registers, the kernels spill more and their frames reach past 2 KB.
 [[gnu::noinline]] void WipeKernelFrames() {
-  unsigned char area[2048];
+  unsigned char area[4096];
   BNWipe(area, 0, sizeof area);
 }
 
