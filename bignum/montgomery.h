@@ -14,41 +14,39 @@
 namespace Rsa {
 
 using Limb = std::uint64_t;
-#ifdef __SIZEOF_INT128__
-__extension__ typedef unsigned __int128 WideLimb;
-#else
-// Machines without a 128-bit integer type (32-bit ones): the same unsigned arithmetic modulo 2^128 from
-// two limbs. Carries, borrows and comparisons are computed from the operands' bits, never by a branch,
-// so the kernel stays free of data-dependent branches there too. Shift counts are constants.
-struct WideLimb {
+
+// Unsigned arithmetic modulo 2^128 from two limbs, for machines without a 128-bit integer type (32-bit
+// ones). Carries, borrows and comparisons are computed from the operands' bits, never by a branch, so
+// the kernel stays free of data-dependent branches there too. Shift counts are constants.
+struct TwoLimbs {
   Limb Lo = 0, Hi = 0;
 
-  constexpr WideLimb() = default;
-  constexpr WideLimb(Limb x) : Lo(x) {}  // NOLINT: widens like the built-in type
-  constexpr WideLimb(Limb hi, Limb lo) : Lo(lo), Hi(hi) {}
+  constexpr TwoLimbs() = default;
+  constexpr TwoLimbs(Limb x) : Lo(x) {}  // NOLINT: widens like the built-in type
+  constexpr TwoLimbs(Limb hi, Limb lo) : Lo(lo), Hi(hi) {}
   constexpr explicit operator Limb() const { return Lo; }
 
   // The carry out of a + b = sum, and the borrow out of a - b = diff, from the top bits.
   static constexpr Limb CarryOut(Limb a, Limb b, Limb sum) { return ((a & b) | ((a | b) & ~sum)) >> 63; }
   static constexpr Limb BorrowOut(Limb a, Limb b, Limb diff) { return ((~a & b) | (~(a ^ b) & diff)) >> 63; }
 
-  friend constexpr WideLimb operator+(WideLimb a, WideLimb b) {
+  friend constexpr TwoLimbs operator+(TwoLimbs a, TwoLimbs b) {
     const Limb lo = a.Lo + b.Lo;
     return {a.Hi + b.Hi + CarryOut(a.Lo, b.Lo, lo), lo};
   }
-  friend constexpr WideLimb operator-(WideLimb a, WideLimb b) {
+  friend constexpr TwoLimbs operator-(TwoLimbs a, TwoLimbs b) {
     const Limb lo = a.Lo - b.Lo;
     return {a.Hi - b.Hi - BorrowOut(a.Lo, b.Lo, lo), lo};
   }
   // True exactly when a - b borrows out of the top limb.
-  friend constexpr bool operator<(WideLimb a, WideLimb b) {
+  friend constexpr bool operator<(TwoLimbs a, TwoLimbs b) {
     const Limb lo = a.Lo - b.Lo;
     const Limb borrow = BorrowOut(a.Lo, b.Lo, lo);
     const Limb hi = a.Hi - b.Hi - borrow;
     return ((~a.Hi & b.Hi) | (~(a.Hi ^ b.Hi) & hi)) >> 63;
   }
   // The low 128 bits of the product, from 32-bit halves.
-  friend constexpr WideLimb operator*(WideLimb a, WideLimb b) {
+  friend constexpr TwoLimbs operator*(TwoLimbs a, TwoLimbs b) {
     const Limb a0 = a.Lo & 0xFFFFFFFFu, a1 = a.Lo >> 32, b0 = b.Lo & 0xFFFFFFFFu, b1 = b.Lo >> 32;
     const Limb p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
     const Limb middle = (p00 >> 32) + (p01 & 0xFFFFFFFFu) + (p10 & 0xFFFFFFFFu);
@@ -56,18 +54,23 @@ struct WideLimb {
     const Limb hi = p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32) + a.Hi * b.Lo + a.Lo * b.Hi;
     return {hi, lo};
   }
-  friend constexpr WideLimb operator|(WideLimb a, WideLimb b) { return {a.Hi | b.Hi, a.Lo | b.Lo}; }
-  friend constexpr WideLimb operator<<(WideLimb a, unsigned n) {
+  friend constexpr TwoLimbs operator|(TwoLimbs a, TwoLimbs b) { return {a.Hi | b.Hi, a.Lo | b.Lo}; }
+  friend constexpr TwoLimbs operator<<(TwoLimbs a, unsigned n) {
     if (n == 0) return a;
     if (n >= 64) return {a.Lo << (n - 64), 0};
     return {(a.Hi << n) | (a.Lo >> (64 - n)), a.Lo << n};
   }
-  friend constexpr WideLimb operator>>(WideLimb a, unsigned n) {
+  friend constexpr TwoLimbs operator>>(TwoLimbs a, unsigned n) {
     if (n == 0) return a;
     if (n >= 64) return {0, a.Hi >> (n - 64)};
     return {a.Hi >> n, (a.Lo >> n) | (a.Hi << (64 - n))};
   }
 };
+
+#ifdef __SIZEOF_INT128__
+__extension__ typedef unsigned __int128 WideLimb;
+#else
+using WideLimb = TwoLimbs;
 #endif
 
 // Capacity, in limbs, of each Montgomery value: a modulus of up to ScratchDigits digits.
