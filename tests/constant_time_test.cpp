@@ -75,7 +75,7 @@ TEST(ConstantTimeCanary, BranchOnSecretDigitIsReported) {
   TRSA rsa(nullptr);
   Testing::LoadFixtureKey(rsa, 512);
   MarkSecret(rsa);
-  volatile int taken = 0;
+  [[maybe_unused]] volatile int taken = 0;
   if (PrivExp(rsa).Digits[0] & 1) taken = 1;
   Declassify(PrivExp(rsa).Digits, sizeof(Rsa::BigNum));
 }
