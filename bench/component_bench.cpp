@@ -13,7 +13,7 @@
 #include <memory>
 #include <random>
 
-#include "bench_operands.h"
+#include "BenchOperands.h"
 #include "rsa/RSA.h"
 
 namespace {

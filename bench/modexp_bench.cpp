@@ -5,8 +5,8 @@
 #include <gmp.h>
 #include <openssl/bn.h>
 
-#include "bench_operands.h"
-#include "bignum/bignum_internal.h"
+#include "BenchOperands.h"
+#include "bignum/BigNumInternal.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "cli/Hex.h"
 #include "cli/Io.h"
 #include "cli/KeyFile.h"
-#include "host/Random.h"
+#include "host/core/Random.h"
 
 namespace Qrsa {
 

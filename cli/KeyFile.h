@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "host/Classes.h"
+#include "host/core/Classes.h"
 #include "rsa/RSA.h"
 
 namespace Qrsa {

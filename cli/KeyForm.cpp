@@ -3,7 +3,7 @@
 
 #include "cli/Failure.h"
 #include "cli/KeyFile.h"
-#include "host/FormFile.h"
+#include "host/forms/FormFile.h"
 
 namespace Qrsa {
 

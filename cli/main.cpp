@@ -8,7 +8,7 @@
 #include "cli/Args.h"
 #include "cli/Commands.h"
 #include "cli/Failure.h"
-#include "host/SysUtils.h"
+#include "host/core/SysUtils.h"
 
 namespace {
 

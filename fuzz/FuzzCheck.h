@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "host/Random.h"
+#include "host/core/Random.h"
 
 namespace Fuzz {
 

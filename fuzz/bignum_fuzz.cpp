@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "bignum/bignum.h"
-#include "bignum/montgomery.h"
+#include "bignum/BigNum.h"
+#include "bignum/Montgomery.h"
 #include "fuzz/FuzzCheck.h"
 #include "support/DigitsGmp.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz/FuzzCheck.h"
-#include "host/FormFile.h"
+#include "host/forms/FormFile.h"
 #include "rsa/RSA.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz/FuzzCheck.h"
-#include "host/FormFile.h"
+#include "host/forms/FormFile.h"
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"
 #ifdef QARVEX_FUZZ_FIXTURE_KEYS

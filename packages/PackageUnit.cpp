@@ -1,7 +1,7 @@
 // The package unit (named by QARVEX_PACKAGE_UNIT) and the package's unit table.
 #include <cstdint>
 
-#include "host/PackageUnits.h"
+#include "host/packages/PackageUnits.h"
 #include "packages/RsaUnit.h"
 
 namespace PackageUnit {

@@ -5,10 +5,10 @@
 #pragma once
 
 // Included first, so that they keep the hidden default of the build.
-#include "bignum/bignum.h"
-#include "host/Classes.h"
-#include "host/SysUtils.h"
-#include "host/System.h"
+#include "bignum/BigNum.h"
+#include "host/core/Classes.h"
+#include "host/core/SysUtils.h"
+#include "host/core/System.h"
 
 #pragma GCC visibility push(default)
 #include "rsa/RSA.h"

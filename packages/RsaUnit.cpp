@@ -2,7 +2,7 @@
 
 #include <typeinfo>
 
-#include "host/ComponentRegistration.h"
+#include "host/packages/ComponentRegistration.h"
 
 namespace Rsa {
 

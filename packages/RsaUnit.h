@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/MetaClass.h"
+#include "host/core/MetaClass.h"
 #include "rsa/RSA.h"
 
 #pragma GCC visibility push(default)

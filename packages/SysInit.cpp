@@ -1,6 +1,6 @@
 // The host's start-up unit, linked into every package: the entries through which the host's package
 // loader starts and stops the package's units.
-#include "host/PackageUnits.h"
+#include "host/packages/PackageUnits.h"
 
 namespace SysInit {
 extern const System::TPackageInfoTable PackageInfoTable;

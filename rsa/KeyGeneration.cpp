@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "host/Random.h"
+#include "host/core/Random.h"
 #include "rsa/PrimeFactory.h"
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"

@@ -1,5 +1,5 @@
 // Loading the key store from text: PublicKey (e:n), PrivateKey (n:d) and Signature.
-#include "host/Random.h"
+#include "host/core/Random.h"
 #include "rsa/ByteImage.h"
 #include "rsa/TextFormats.h"
 

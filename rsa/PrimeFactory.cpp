@@ -1,6 +1,6 @@
 #include "rsa/PrimeFactory.h"
 
-#include "host/Random.h"
+#include "host/core/Random.h"
 
 namespace Rsa {
 

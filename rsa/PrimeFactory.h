@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "host/System.h"
+#include "host/core/System.h"
 #include "rsa/RSA.h"
 
 namespace Rsa {

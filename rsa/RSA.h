@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
-#include "bignum/bignum.h"
-#include "host/Classes.h"
-#include "host/SysUtils.h"
-#include "host/System.h"
+#include "bignum/BigNum.h"
+#include "host/core/Classes.h"
+#include "host/core/SysUtils.h"
+#include "host/core/System.h"
 
 namespace Rsa {
 

@@ -1,6 +1,6 @@
 // Session-key wrapping: the leading GetSymKeyBytes() bytes of a session key, filled up with random bytes
 // to one byte short of the key size, raised to e modulo n and given back as radix-64 text.
-#include "host/Random.h"
+#include "host/core/Random.h"
 #include "rsa/ByteImage.h"
 #include "rsa/KeySize.h"
 #include "rsa/RSA.h"

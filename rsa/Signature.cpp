@@ -2,7 +2,7 @@
 // key size, raised to d modulo n. No digest is taken, so the data must fit in one block.
 #include <cstdint>
 
-#include "host/Random.h"
+#include "host/core/Random.h"
 #include "rsa/ByteImage.h"
 #include "rsa/KeySize.h"
 #include "rsa/RSA.h"

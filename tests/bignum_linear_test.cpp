@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstdint>
 
-#include "bignum/bignum.h"
+#include "bignum/BigNum.h"
 #include "support/DigitsGmp.h"
 
 using namespace Rsa;

@@ -13,8 +13,8 @@
 
 #include <unistd.h>
 
-#include "bignum/bignum_internal.h"
-#include "bignum/montgomery.h"
+#include "bignum/BigNumInternal.h"
+#include "bignum/Montgomery.h"
 #include "support/DigitsGmp.h"
 
 #if __has_include(<valgrind/memcheck.h>)

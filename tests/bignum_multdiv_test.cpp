@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "bignum/bignum.h"
+#include "bignum/BigNum.h"
 #include "support/DigitsGmp.h"
 
 using namespace Rsa;

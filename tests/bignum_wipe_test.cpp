@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "bignum/bignum.h"
+#include "bignum/BigNum.h"
 #include "support/DigitsGmp.h"
 
 #if __has_include(<valgrind/valgrind.h>)

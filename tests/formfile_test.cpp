@@ -7,7 +7,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "host/FormFile.h"
+#include "host/forms/FormFile.h"
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"
 #include "support/KeyStoreProbe.h"

@@ -4,9 +4,9 @@
 #include <set>
 #include <thread>
 
-#include "host/Classes.h"
-#include "host/Random.h"
-#include "host/SysUtils.h"
+#include "host/core/Classes.h"
+#include "host/core/Random.h"
+#include "host/core/SysUtils.h"
 #include "support/ScriptedRandom.h"
 
 using System::AnsiString;

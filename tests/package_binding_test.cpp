@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "host/ComponentRegistration.h"
-#include "host/PackageUnits.h"
+#include "host/packages/ComponentRegistration.h"
+#include "host/packages/PackageUnits.h"
 
 namespace {
 

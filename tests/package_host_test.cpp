@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "host/ComponentRegistration.h"
-#include "host/ElfImage.h"
-#include "host/PackageResources.h"
-#include "host/PackageUnits.h"
-#include "host/ResourceTable.h"
+#include "host/packages/ComponentRegistration.h"
+#include "host/packages/ElfImage.h"
+#include "host/packages/PackageResources.h"
+#include "host/packages/PackageUnits.h"
+#include "host/packages/ResourceTable.h"
 
 using namespace Sysutils;
 

@@ -9,8 +9,8 @@
 #include <set>
 #include <string>
 
-#include "host/PackageLoader.h"
-#include "host/PackageResources.h"
+#include "host/packages/PackageLoader.h"
+#include "host/packages/PackageResources.h"
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"
 

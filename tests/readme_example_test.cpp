@@ -87,8 +87,9 @@ std::string WithoutNamespaceLines(std::string code) {
 TEST(ReadmeExample, RunsAndSucceeds) { EXPECT_EQ(ReadmeExample::main(), 0); }
 
 TEST(ReadmeExample, IsTheCodeTheReadmeShows) {
-  const std::string source(__FILE__);
-  const std::string root = source.substr(0, source.rfind("/tests/"));
+  // The source tree comes from the build, not from __FILE__, which a compiler cache may make relative.
+  const std::string root = QARVEX_SOURCE_DIR;
+  const std::string source = root + "/tests/readme_example_test.cpp";
   const std::string readme = Slurp(root + "/README.md");
   ASSERT_FALSE(readme.empty()) << "README.md not found beside " << source;
   const std::string shown = Section(readme, "#include <cstdio>\n", "\n}\n");

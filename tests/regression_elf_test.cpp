@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/ElfImage.h"
+#include "host/packages/ElfImage.h"
 
 namespace {
 

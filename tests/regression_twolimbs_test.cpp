@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <random>
 
-#include "bignum/montgomery.h"
+#include "bignum/Montgomery.h"
 
 #ifdef __SIZEOF_INT128__
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/Random.h"
+#include "host/core/Random.h"
 #include "rsa/ByteImage.h"
 #include "rsa/RSA.h"
 #include "support/FixtureKeys.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "host/PackageResources.h"
-#include "host/ResourceTable.h"
+#include "host/packages/PackageResources.h"
+#include "host/packages/ResourceTable.h"
 
 namespace {
 

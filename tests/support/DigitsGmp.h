@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "bignum/bignum.h"
+#include "bignum/BigNum.h"
 
 namespace Testing {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/Random.h"
+#include "host/core/Random.h"
 
 namespace Testing {
 

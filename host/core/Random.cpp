@@ -1,0 +1,83 @@
+#include "host/core/Random.h"
+
+#include <sys/random.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+
+namespace System {
+
+namespace {
+
+// Operating-system entropy, buffered. One lock guards the buffer, so concurrent draws never share bytes.
+class TEntropyPool {
+ public:
+  std::uint32_t Next32() {
+    std::lock_guard guard(FLock);
+    if (FUsed + 4 > sizeof(FBuffer)) Refill();
+    std::uint32_t value;
+    std::memcpy(&value, FBuffer + FUsed, 4);
+    std::memset(FBuffer + FUsed, 0, 4);  // drawn bytes do not linger in the pool
+    FUsed += 4;
+    return value;
+  }
+
+  void Discard() {
+    std::lock_guard guard(FLock);
+    std::memset(FBuffer, 0, sizeof(FBuffer));
+    FUsed = sizeof(FBuffer);
+  }
+
+ private:
+  void Refill() {
+    std::size_t filled = 0;
+    while (filled < sizeof(FBuffer)) {
+      const ssize_t got = getrandom(FBuffer + filled, sizeof(FBuffer) - filled, 0);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        throw std::runtime_error("the operating system's random source failed");
+      }
+      filled += std::size_t(got);
+    }
+    FUsed = 0;
+  }
+
+  std::mutex FLock;
+  unsigned char FBuffer[4096];
+  std::size_t FUsed = sizeof(FBuffer);
+};
+
+TEntropyPool& Pool() {
+  static TEntropyPool pool;
+  return pool;
+}
+
+std::atomic<TRandomSource*> gSource{nullptr};
+
+}  // namespace
+
+std::uint32_t RandInt(std::int32_t range) {
+  if (TRandomSource* source = gSource.load(std::memory_order_acquire)) return source->RandInt(range);
+  if (range <= 0) return Pool().Next32();
+  // Uniform below range: reject the top partial interval of the 32-bit space.
+  const std::uint32_t bound = std::uint32_t(range);
+  const std::uint32_t limit = std::uint32_t(0) - (std::uint32_t(0) - bound) % bound;  // multiple of bound
+  for (;;) {
+    const std::uint32_t x = Pool().Next32();
+    if (limit == 0 || x < limit) return x % bound;
+  }
+}
+
+void Randomize() {
+  if (TRandomSource* source = gSource.load(std::memory_order_acquire)) return source->Randomize();
+  Pool().Discard();
+}
+
+TRandomSource* SetRandomSource(TRandomSource* source) {
+  return gSource.exchange(source, std::memory_order_acq_rel);
+}
+
+}  // namespace System
