@@ -117,6 +117,13 @@ class TRSA : public Classes::TComponent {
   }
   // Refuses an operation while KeyBits was never assigned (its block sizes would be meaningless).
   void RequirePrecision();
+  // The key an RSA operation works with.
+  enum class TKeyUse : std::uint8_t { Public, Private, PublicWithSignature };
+  // The checks every RSA operation makes before it looks at its input, in this order: the key (and for
+  // Verify the signature) loaded, KeyBits assigned, a modulus of exactly K bytes, and for the public
+  // key an exponent that is odd, at least 3 and below the modulus. Each failure is reported like every
+  // other (status first).
+  void RequireKey(TKeyUse use);
 
   TKeyBits FKeyBits = kb0512;
   TSymKeyLength FSymKeyLength = sk64;

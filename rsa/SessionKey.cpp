@@ -2,16 +2,13 @@
 // to one byte short of the key size, raised to e modulo n and given back as radix-64 text.
 #include "host/core/Random.h"
 #include "rsa/ByteImage.h"
-#include "rsa/KeySize.h"
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"
 
 namespace Rsa {
 
 System::AnsiString TRSA::EncryptKey(const unsigned char* Key) {
-  if (!FPublicLoaded) Fail<ENoKeyLoaded>("Public key not loaded");
-  RequirePrecision();
-  if (!ModulusFitsKeySize(FModulus, FPrecision)) Fail<EInvalidKey>(ModulusSizeMessage);
+  RequireKey(TKeyUse::Public);
   if (Key == nullptr) Fail<Sysutils::ERangeError>("No session key given");
   const int K = 4 * FPrecision;
   const int L = GetSymKeyBytes();
@@ -34,9 +31,7 @@ System::AnsiString TRSA::EncryptKey(const unsigned char* Key) {
 }
 
 void TRSA::DecryptKey(const System::AnsiString S, unsigned char* Key) {
-  if (!FPrivateLoaded) Fail<ENoKeyLoaded>("Private key not loaded");
-  RequirePrecision();
-  if (!ModulusFitsKeySize(FModulus, FPrecision)) Fail<EInvalidKey>(ModulusSizeMessage);
+  RequireKey(TKeyUse::Private);
   if (Key == nullptr) Fail<Sysutils::ERangeError>("No session key given");
   const int K = 4 * FPrecision;
   const int L = GetSymKeyBytes();

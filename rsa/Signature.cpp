@@ -4,7 +4,6 @@
 
 #include "host/core/Random.h"
 #include "rsa/ByteImage.h"
-#include "rsa/KeySize.h"
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"
 
@@ -25,9 +24,7 @@ const char* DataLengthFault(const unsigned char* Data, int DataHigh, int Len) {
 }  // namespace
 
 void TRSA::Sign(const unsigned char* Data, const int DataHigh, const int Len) {
-  if (!FPrivateLoaded) Fail<ENoKeyLoaded>("Private key not loaded");
-  RequirePrecision();
-  if (!ModulusFitsKeySize(FModulus, FPrecision)) Fail<EInvalidKey>(ModulusSizeMessage);
+  RequireKey(TKeyUse::Private);
   if (const char* fault = DataLengthFault(Data, DataHigh, Len)) Fail<Sysutils::ERangeError>(fault);
   const int K = 4 * FPrecision;
 
@@ -51,10 +48,7 @@ void TRSA::Sign(const unsigned char* Data, const int DataHigh, const int Len) {
 }
 
 bool TRSA::Verify(const unsigned char* Data, const int DataHigh, const int Len) {
-  if (!FPublicLoaded) Fail<ENoKeyLoaded>("Public key not loaded");
-  if (!FSignatureLoaded) Fail<ENoKeyLoaded>("Signature not loaded");
-  RequirePrecision();
-  if (!ModulusFitsKeySize(FModulus, FPrecision)) Fail<EInvalidKey>(ModulusSizeMessage);
+  RequireKey(TKeyUse::PublicWithSignature);
   if (const char* fault = DataLengthFault(Data, DataHigh, Len)) Fail<Sysutils::ERangeError>(fault);
 
   // Only the first Len bytes of the recovered block are compared; its random fill and zero top digit

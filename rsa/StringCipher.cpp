@@ -1,43 +1,49 @@
 // String encryption: the string is padded and cut into blocks one byte shorter than the key size, each
 // block is raised to the exponent by itself, and the concatenated K-byte results travel as radix-64
 // text. No random bytes are involved, so equal strings under one key give equal texts.
-#include <climits>
 #include <cstdint>
 #include <string>
 
 #include "rsa/ByteImage.h"
-#include "rsa/KeySize.h"
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"
 
 namespace Rsa {
 
+std::uint64_t CipherTextLength(std::uint64_t plainLength, int keyBytes) {
+  const std::uint64_t K = std::uint64_t(keyBytes), blocks = plainLength / (K - 1) + 1;
+  if (blocks > UINT64_MAX / K) return UINT64_MAX;
+  return Radix64TextLength(blocks * K);
+}
+
 // Plain and Cipher are taken by value, so the caller may pass one string variable as both input and
 // output: the input is complete before the output is first written.
 
 void TRSA::EncryptString(const System::AnsiString Plain, System::AnsiString& Cipher) {
-  if (!FPublicLoaded) Fail<ENoKeyLoaded>("Public key not loaded");
-  RequirePrecision();
-  if (!ModulusFitsKeySize(FModulus, FPrecision)) Fail<EInvalidKey>(ModulusSizeMessage);
+  RequireKey(TKeyUse::Public);
   const int K = 4 * FPrecision;
   const int B = K - 1;
 
+  // The cipher text is about 4/3 of the plain text's length: refuse, before anything is allocated, a
+  // string whose cipher text a string could not hold.
+  const std::uint64_t length = std::uint64_t(Plain.Length());
+  if (CipherTextLength(length, K) > System::AnsiString::MaxLength)
+    Fail<Sysutils::ERangeError>("String too long to encrypt");
+
   // Pad with p bytes of value p, 1 <= p <= B (at most 255, one byte): a whole block when the length is
   // a multiple of B, so the last byte always tells how much to cut.
-  const int length = Plain.Length();
-  const int p = B - length % B;
-  const std::int64_t blocks = std::int64_t(length / B) + 1;
-  const std::int64_t rawLength = blocks * K;
-  if ((rawLength * 4 + 2) / 3 > INT_MAX) Fail<Sysutils::ERangeError>("String too long to encrypt");
+  const int p = int(B - length % B);
+  const std::uint64_t blocks = length / B + 1;
+  const int rawLength = System::AnsiString::CheckedLength(blocks * K);
 
   std::string padded(Plain.str());
   padded.append(std::size_t(p), static_cast<char>(p));
   const auto* source = reinterpret_cast<const unsigned char*>(padded.data());
 
   System::AnsiString raw;
-  raw.SetLength(int(rawLength));
+  raw.SetLength(rawLength);
   BigNum m, c;
-  for (std::int64_t j = 0; j < blocks; ++j) {
+  for (std::uint64_t j = 0; j < blocks; ++j) {
     BNAssignZero(m, BigNumDigits);
     BNAssignZero(c, BigNumDigits);
     BytesToImage(m, source + j * B, B);
@@ -50,9 +56,7 @@ void TRSA::EncryptString(const System::AnsiString Plain, System::AnsiString& Cip
 }
 
 void TRSA::DecryptString(const System::AnsiString Cipher, System::AnsiString& Plain) {
-  if (!FPrivateLoaded) Fail<ENoKeyLoaded>("Private key not loaded");
-  RequirePrecision();
-  if (!ModulusFitsKeySize(FModulus, FPrecision)) Fail<EInvalidKey>(ModulusSizeMessage);
+  RequireKey(TKeyUse::Private);
   const int K = 4 * FPrecision;
   const int B = K - 1;
 
@@ -68,21 +72,22 @@ void TRSA::DecryptString(const System::AnsiString Cipher, System::AnsiString& Pl
   // Only whole blocks are accepted: a text shorter than one block, or one with a trailing partial
   // block (truncated or padded in transit), is refused before anything is decrypted. The status names
   // the text as invalid; the exception says why.
-  const int blocks = raw.Length() / K;
-  if (blocks == 0 || raw.Length() % K != 0) {
+  const std::uint64_t rawLength = std::uint64_t(raw.Length());
+  const std::uint64_t blocks = rawLength / K;
+  if (blocks == 0 || rawLength % K != 0) {
     StatusUpdate("String not valid");
     throw Sysutils::EConvertError("String has incorrect length");
   }
 
   System::AnsiString plain;
-  plain.SetLength(blocks * B);
+  plain.SetLength(System::AnsiString::CheckedLength(blocks * B));  // shorter than raw
   BigNum c, m;
-  for (int j = 0; j < blocks; ++j) {
+  for (std::uint64_t j = 0; j < blocks; ++j) {
     BNAssignZero(c, BigNumDigits);
     BNAssignZero(m, BigNumDigits);
-    BytesToImage(c, raw.bytes() + std::int64_t(j) * K, K);
+    BytesToImage(c, raw.bytes() + j * K, K);
     BNModExp(m, c, FPrivExp, BigNumDigits, FModulus, BigNumDigits);
-    ImageToBytes(m, plain.bytes() + std::int64_t(j) * B, B);  // byte K-1 of the block is dropped
+    ImageToBytes(m, plain.bytes() + j * B, B);  // byte K-1 of the block is dropped
   }
   BNWipe(&m, 0, sizeof m);
 

@@ -1,6 +1,8 @@
 // The host layer: byte strings, components and ownership, method pointers, the random generator.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <set>
 #include <thread>
 
@@ -37,6 +39,27 @@ TEST(AnsiString, PosAndSubStringAreOneBased) {
   EXPECT_EQ(s.SubString(5, -3), "");
   EXPECT_EQ(s.SubString(20, 2), "");
   EXPECT_LT(AnsiString("a"), AnsiString("b"));
+}
+
+// Lengths are computed in 64 bits and pass CheckedLength before a string is sized, so a length beyond
+// an int is refused instead of wrapping to a small or negative size.
+TEST(AnsiString, LengthsBeyondAnIntAreRefused) {
+  const std::uint64_t limit = AnsiString::MaxLength;
+  EXPECT_EQ(limit, std::uint64_t(INT_MAX));
+  EXPECT_EQ(AnsiString::CheckedLength(0), 0);
+  EXPECT_EQ(AnsiString::CheckedLength(limit), INT_MAX);
+  for (const std::uint64_t tooLong : {limit + 1, std::uint64_t(UINT32_MAX), std::uint64_t(1) << 32,
+                                      (std::uint64_t(1) << 32) + 5, UINT64_MAX})
+    EXPECT_THROW(AnsiString::CheckedLength(tooLong), Sysutils::ERangeError) << tooLong;
+}
+
+TEST(AnsiString, SubStringClipsRangesAtTheEndsOfTheIntRange) {
+  const AnsiString s = "abcdef";
+  EXPECT_EQ(s.SubString(INT_MIN, INT_MAX), "");
+  EXPECT_EQ(s.SubString(-2, 5), "ab");
+  EXPECT_EQ(s.SubString(2, INT_MAX), "bcdef");
+  EXPECT_EQ(s.SubString(INT_MAX, INT_MAX), "");
+  EXPECT_EQ(s.SubString(-INT_MAX, INT_MAX), "");
 }
 
 TEST(Exceptions, CarryTheirMessage) {

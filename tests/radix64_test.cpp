@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <climits>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -166,6 +168,38 @@ TEST(Radix64, CodingLeavesTheComponentAlone) {
   EXPECT_THROW(rsa.DecodeString("MK 7X"), Sysutils::EConvertError);
   EXPECT_EQ(events, 0);
   EXPECT_EQ(rsa.Status(), "unchanged");
+}
+
+// The sizes at the lengths where 32-bit arithmetic used to wrap (4 * length past 2^31 from 537 million
+// bytes, 3 * length from 716 million characters), and beyond what a string can hold at all.
+TEST(Radix64, SizesAreExactAtTheLimits) {
+  struct Case {
+    std::uint64_t Input, Text;
+  };
+  const Case encode[] = {
+      {0, 0}, {1, 2}, {2, 3}, {3, 4}, {4, 6},
+      {std::uint64_t(1) << 29, 715827883},                     // 2^29 bytes: 4 * 2^29 wraps an int
+      {1610612733, 2147483644},                                // the most bytes whose text fits an int
+      {1610612734, 2147483646},
+      {1610612735, 2147483647},                                // text of exactly INT_MAX characters
+      {1610612736, 2147483648},                                // one byte more: one character too many
+      {INT_MAX, 2863311530},
+      {UINT64_MAX - 2, UINT64_MAX},                            // saturates instead of wrapping
+  };
+  for (const Case& c : encode) EXPECT_EQ(Rsa::Radix64TextLength(c.Input), c.Text) << c.Input;
+  EXPECT_NO_THROW(AnsiString::CheckedLength(Rsa::Radix64TextLength(1610612735)));
+  EXPECT_THROW(AnsiString::CheckedLength(Rsa::Radix64TextLength(1610612736)), Sysutils::ERangeError);
+
+  const Case decode[] = {
+      {0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 3},
+      {716000000, 537000000},                                  // 3 * 716 million wraps an int
+      {INT_MAX, 1610612735},
+      {UINT64_MAX, 13835058055282163711u},
+  };
+  for (const Case& c : decode) EXPECT_EQ(Rsa::Radix64ByteLength(c.Input), c.Text) << c.Input;
+  // Every decodable length of text agrees with the encoder's: decoding what was encoded gives it back.
+  for (const std::uint64_t n : {std::uint64_t(0), std::uint64_t(1) << 29, std::uint64_t(INT_MAX) - 1})
+    EXPECT_EQ(Rsa::Radix64ByteLength(Rsa::Radix64TextLength(n)), n) << n;
 }
 
 TEST(Radix64, LongTextsRoundTrip) {

@@ -2,10 +2,13 @@
 // aliasing of input and output, wrong keys and every failure.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "rsa/RSA.h"
+#include "rsa/TextFormats.h"
 #include "support/FixtureKeys.h"
 #include "support/GmpReference.h"
 #include "support/ScriptedRandom.h"
@@ -169,6 +172,24 @@ TEST(StringCipher, FaultyCipherTextsAreRejected) {
     ExpectReportedFailure<Sysutils::EConvertError>(rsa, [&] { rsa.DecryptString(c.Cipher, plain); }, c.Message,
                                                    "String not valid");
     EXPECT_EQ(plain.str(), c.PlainEmptied ? "" : "untouched");
+  }
+}
+
+// EncryptString refuses a plain text whose cipher text a string cannot hold; the boundary lies where
+// the cipher text reaches INT_MAX characters, and no length wraps on the way (a plain text past 2^31
+// bytes, which once read as a negative length, is far beyond it).
+TEST(StringCipher, CipherTextSizeIsExactUpToTheLimit) {
+  struct Case {
+    int KeyBytes;
+    std::uint64_t LongestPlain, ItsText;
+  };
+  const Case cases[] = {{64, 1585446848, 2147483563}, {128, 1598029696, 2147483478}, {256, 1604321024, 2147483307}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(Rsa::CipherTextLength(0, c.KeyBytes), Rsa::Radix64TextLength(std::uint64_t(c.KeyBytes)));
+    EXPECT_EQ(Rsa::CipherTextLength(c.LongestPlain, c.KeyBytes), c.ItsText) << c.KeyBytes;
+    EXPECT_GT(Rsa::CipherTextLength(c.LongestPlain + 1, c.KeyBytes), AnsiString::MaxLength) << c.KeyBytes;
+    EXPECT_GT(Rsa::CipherTextLength(INT_MAX, c.KeyBytes), AnsiString::MaxLength) << c.KeyBytes;
+    EXPECT_EQ(Rsa::CipherTextLength(UINT64_MAX, c.KeyBytes), UINT64_MAX) << c.KeyBytes;
   }
 }
 

@@ -1,8 +1,10 @@
 // Core host types: the byte string AnsiString and the root class TObject.
 #pragma once
 
+#include <climits>
 #include <compare>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,14 +12,25 @@ namespace System {
 
 // A length-counted string of 8-bit characters. Any byte value may occur, zero included.
 // Character positions are 1-based, as the host's string routines have always counted them.
+// Lengths are ints, so a string holds at most MaxLength characters: anything that would make it longer
+// (construction, concatenation) raises Sysutils::ERangeError and leaves the string as it was.
 class AnsiString {
  public:
+  static constexpr std::uint64_t MaxLength = INT_MAX;
+
+  // length as an int when a string can hold that many characters; raises ERangeError otherwise.
+  // Every length computed elsewhere (in a type wide enough not to wrap) passes through here.
+  static int CheckedLength(std::uint64_t length) {
+    if (length > MaxLength) TooLong(length);
+    return static_cast<int>(length);
+  }
+
   AnsiString() = default;
-  AnsiString(const char* text) : FData(text ? text : "") {}  // NOLINT: implicit, like a literal
+  AnsiString(const char* text) : FData(Checked(std::string_view(text ? text : ""))) {}  // NOLINT: implicit, like a literal
   AnsiString(const char* bytes, int length) : FData(bytes, length > 0 ? std::size_t(length) : 0) {}
-  AnsiString(const std::string& bytes) : FData(bytes) {}  // NOLINT
-  AnsiString(std::string&& bytes) : FData(std::move(bytes)) {}  // NOLINT
-  AnsiString(std::string_view bytes) : FData(bytes) {}  // NOLINT
+  AnsiString(const std::string& bytes) : FData(Checked(bytes)) {}  // NOLINT
+  AnsiString(std::string&& bytes) : FData(std::move(Checked(bytes))) {}  // NOLINT
+  AnsiString(std::string_view bytes) : FData(Checked(bytes)) {}  // NOLINT
   // A one-character string.
   explicit AnsiString(char c) : FData(1, c) {}
 
@@ -45,16 +58,30 @@ class AnsiString {
   operator std::string_view() const { return FData; }  // NOLINT
 
   AnsiString& operator+=(const AnsiString& other) {
+    CheckedLength(std::uint64_t(FData.size()) + other.FData.size());
     FData += other.FData;
     return *this;
   }
   AnsiString& operator+=(char c) {
+    CheckedLength(std::uint64_t(FData.size()) + 1);
     FData += c;
     return *this;
   }
-  friend AnsiString operator+(AnsiString left, const AnsiString& right) { return left += right; }
-  friend AnsiString operator+(AnsiString left, const char* right) { return left += AnsiString(right); }
-  friend AnsiString operator+(const char* left, const AnsiString& right) { return AnsiString(left) += right; }
+  // The result is moved out of the left operand, never copied: concatenations building a key text
+  // leave no stray copies of it behind.
+  friend AnsiString operator+(AnsiString left, const AnsiString& right) {
+    left += right;
+    return left;
+  }
+  friend AnsiString operator+(AnsiString left, const char* right) {
+    left += AnsiString(right);
+    return left;
+  }
+  friend AnsiString operator+(const char* left, const AnsiString& right) {
+    AnsiString result(left);
+    result += right;
+    return result;
+  }
 
   friend bool operator==(const AnsiString&, const AnsiString&) = default;
   friend std::strong_ordering operator<=>(const AnsiString& a, const AnsiString& b) {
@@ -63,6 +90,18 @@ class AnsiString {
   friend bool operator==(const AnsiString& a, const char* b) { return a.FData == (b ? b : ""); }
 
  private:
+  template <class Text>
+  static const Text& Checked(const Text& text) {
+    CheckedLength(text.size());
+    return text;
+  }
+  template <class Text>
+  static Text& Checked(Text& text) {
+    CheckedLength(text.size());
+    return text;
+  }
+  [[noreturn]] static void TooLong(std::uint64_t length);
+
   std::string FData;
 };
 

@@ -12,8 +12,11 @@ namespace Classes {
 
 namespace {
 
+// Line numbers count in the width of a size: a text may have more lines than an int counts.
+using TLineNumber = std::size_t;
+
 struct TLine {
-  int Number;
+  TLineNumber Number;
   std::string_view Text;
 };
 
@@ -55,7 +58,7 @@ class TCursor {
 struct THeader {
   std::string Name;
   std::string ClassName;
-  int Line;
+  TLineNumber Line;
 };
 
 class TFormReader {
@@ -81,7 +84,7 @@ class TFormReader {
   void SplitLines(const std::string& text) {
     std::string_view rest(text);
     if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);  // byte-order mark of an edited file
-    int number = 1;
+    TLineNumber number = 1;
     while (true) {
       const std::size_t eol = rest.find('\n');
       std::string_view line = rest.substr(0, eol);
@@ -103,7 +106,7 @@ class TFormReader {
   }
 
   template <class E>
-  [[noreturn]] void Fail(int line, const std::string& message) const {
+  [[noreturn]] void Fail(TLineNumber line, const std::string& message) const {
     throw E(FSource + " line " + std::to_string(line) + ": " + message);
   }
 
@@ -112,7 +115,7 @@ class TFormReader {
   }
 
   // "Name: Class" or "Class" after the keyword 'object'.
-  THeader ReadHeader(TCursor& cur, int line) {
+  THeader ReadHeader(TCursor& cur, TLineNumber line) {
     THeader header{"", cur.Identifier(), line};
     if (header.ClassName.empty()) Fail<EReadError>(line, "expected a name and a class after 'object'");
     cur.SkipSpaces();
@@ -230,6 +233,10 @@ class TFormReader {
         } else {
           break;
         }
+        // A value longer than a string property holds is refused here, with its line, rather than
+        // when it is handed to the property.
+        if (value.size() > System::AnsiString::MaxLength)
+          Fail<EReadError>(line->Number, name + " is longer than a string holds");
         any = true;
       }
       if (!any) Fail<EReadError>(line->Number, name + " expects a string");
