@@ -8,8 +8,6 @@ namespace {
 const char* const KeyBitsNames[] = {"kb0512", "kb1024", "kb2048"};
 const char* const SymKeyLengthNames[] = {"sk64", "sk128", "sk192", "sk256"};
 
-void Zero(BigNum& x) { BNWipe(x.Digits, 0, sizeof x.Digits); }
-
 // Published properties in declaration order, the order in which they are streamed.
 std::vector<Classes::TPropInfo> PublishedProperties() {
   using Classes::TComponent;
@@ -122,8 +120,8 @@ void TRSA::RequirePrecision() {
 
 void TRSA::GetPublicKey(BigNum& e, BigNum& n) {
   if (!FPublicLoaded) {
-    Zero(e);
-    Zero(n);
+    BNWipe(&e, 0, sizeof e);
+    BNWipe(&n, 0, sizeof n);
     Fail<ENoKeyLoaded>("Public key not loaded");
   }
   e = FPubExp;
@@ -132,8 +130,8 @@ void TRSA::GetPublicKey(BigNum& e, BigNum& n) {
 
 void TRSA::GetPrivateKey(BigNum& n, BigNum& d) {
   if (!FPrivateLoaded) {
-    Zero(d);
-    Zero(n);
+    BNWipe(&d, 0, sizeof d);
+    BNWipe(&n, 0, sizeof n);
     Fail<ENoKeyLoaded>("Private key not loaded");
   }
   n = FModulus;
@@ -153,9 +151,9 @@ void TRSA::SetPrivateKey(const BigNum& n, const BigNum& d) {
 }
 
 void TRSA::Burn() {
-  Zero(FPubExp);
-  Zero(FModulus);
-  Zero(FPrivExp);
+  BNWipe(&FPubExp, 0, sizeof FPubExp);
+  BNWipe(&FModulus, 0, sizeof FModulus);
+  BNWipe(&FPrivExp, 0, sizeof FPrivExp);
   BurnString(FPublicKey);
   BurnString(FPrivateKey);
   BurnString(FSignature);

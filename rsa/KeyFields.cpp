@@ -1,6 +1,9 @@
 // Key fields and the signature text: how key store numbers become bytes and radix-64 text, and back.
 // Key fields run digits least significant first but each digit's bytes most significant first; the
 // signature text is the plain little-endian image, so one number gives different texts in the two.
+#include <cstdint>
+#include <cstring>
+
 #include "rsa/ByteImage.h"
 #include "rsa/TextFormats.h"
 
@@ -29,7 +32,7 @@ System::AnsiString EncodeKeyField(const BigNum& x, int digits) {
     *out++ = static_cast<unsigned char>(d);
   }
   System::AnsiString text = Radix64Encode(bytes);
-  if (digits > 0) BNWipe(bytes.data(), 0, std::size_t(bytes.Length()));
+  BNWipe(bytes.data(), 0, std::size_t(bytes.Length()));
   return text;
 }
 
@@ -41,6 +44,21 @@ System::AnsiString KeyFieldText(const BigNum& x, int digits) {
   const int fitting = digits < int(BigNumDigits) ? digits : int(BigNumDigits);
   const int significant = SignificantDigits(x);
   return EncodeKeyField(x, significant > fitting ? significant : fitting);
+}
+
+System::AnsiString KeyText(const BigNum& first, const BigNum& second, int digits) {
+  System::AnsiString firstText = KeyFieldText(first);
+  System::AnsiString secondText = KeyFieldText(second, digits);
+  const std::size_t firstLength = std::size_t(firstText.Length()), secondLength = std::size_t(secondText.Length());
+  System::AnsiString text;
+  text.SetLength(System::AnsiString::CheckedLength(std::uint64_t(firstLength) + 1 + secondLength));
+  char* out = text.data();
+  std::memcpy(out, firstText.data(), firstLength);
+  out[firstLength] = ':';
+  std::memcpy(out + firstLength + 1, secondText.data(), secondLength);
+  BNWipe(firstText.data(), 0, firstLength);
+  BNWipe(secondText.data(), 0, secondLength);
+  return text;
 }
 
 void ReadKeyField(BigNum& x, const System::AnsiString& bytes) {

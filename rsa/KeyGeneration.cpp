@@ -124,9 +124,11 @@ void TRSA::MakeKeyPair(const BigNum& Seed1, const BigNum& Seed2) {
   FPublicLoaded = true;
   FPrivateLoaded = true;
   // The second field of each text is written over exactly P digits, the length readers demand; a
-  // private exponent with fewer significant digits would otherwise give a text that never loads.
-  FPublicKey = KeyFieldText(e) + ":" + KeyFieldText(n, FPrecision);
-  FPrivateKey = KeyFieldText(n) + ":" + KeyFieldText(d, FPrecision);
+  // private exponent with fewer significant digits would otherwise give a text that never loads. The
+  // private text replaced here is wiped, and building the new one leaves no copy of it behind.
+  FPublicKey = KeyText(e, n, FPrecision);
+  BurnString(FPrivateKey);
+  FPrivateKey = KeyText(n, d, FPrecision);
 }
 
 }  // namespace Rsa
