@@ -1,5 +1,7 @@
 // The host layer: byte strings, components and ownership, method pointers, the random generator.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
@@ -174,4 +176,40 @@ TEST(Random, ThreadsNeverShareDraws) {
   for (auto& v : seen) all.insert(v.begin(), v.end());
   // 80000 random 32-bit words: a repeat or two by chance is possible, many would mean shared bytes.
   EXPECT_GT(all.size(), std::size_t(Threads * Draws - 10));
+}
+
+// A forked child must not draw the bytes its parent buffered before the fork: both would otherwise
+// produce the same "random" padding. The parent draws first so that its pool is full at the fork.
+TEST(Random, AForkedChildNeverDrawsItsParentsBufferedBytes) {
+  System::RandInt(-1);
+  constexpr int Words = 16;
+  int channel[2];
+  ASSERT_EQ(pipe(channel), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::uint32_t words[Words];
+    for (std::uint32_t& w : words) w = System::RandInt(-1);
+    const bool written = write(channel[1], words, sizeof words) == ssize_t(sizeof words);
+    _exit(written ? 0 : 1);
+  }
+  close(channel[1]);
+  std::uint32_t childWords[Words];
+  std::size_t got = 0;
+  while (got < sizeof childWords) {
+    const ssize_t n = read(channel[0], reinterpret_cast<char*>(childWords) + got, sizeof childWords - got);
+    if (n <= 0) break;
+    got += std::size_t(n);
+  }
+  close(channel[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(got, sizeof childWords);
+
+  std::set<std::uint32_t> parentWords;
+  for (int i = 0; i < Words; ++i) parentWords.insert(System::RandInt(-1));
+  int shared = 0;
+  for (const std::uint32_t w : childWords) shared += int(parentWords.count(w));
+  EXPECT_EQ(shared, 0) << "the child drew words its parent also drew";
 }

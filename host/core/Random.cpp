@@ -1,5 +1,6 @@
 #include "host/core/Random.h"
 
+#include <pthread.h>
 #include <sys/random.h>
 
 #include <atomic>
@@ -13,8 +14,15 @@ namespace System {
 namespace {
 
 // Operating-system entropy, buffered. One lock guards the buffer, so concurrent draws never share bytes.
+// A child process made by fork() starts with an empty pool: otherwise parent and child would draw the
+// same buffered bytes (and wrap their session keys with the same padding). The lock is held across
+// the fork, so the child never inherits it taken or the buffer half-drawn.
 class TEntropyPool {
  public:
+  TEntropyPool() {
+    if (pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInChild) != 0)
+      throw std::runtime_error("cannot register the random generator's fork handlers");
+  }
   std::uint32_t Next32() {
     std::lock_guard guard(FLock);
     if (FUsed + 4 > sizeof(FBuffer)) Refill();
@@ -27,11 +35,19 @@ class TEntropyPool {
 
   void Discard() {
     std::lock_guard guard(FLock);
+    Empty();
+  }
+
+ private:
+  static void BeforeFork();
+  static void AfterForkInParent();
+  static void AfterForkInChild();
+
+  void Empty() {
     std::memset(FBuffer, 0, sizeof(FBuffer));
     FUsed = sizeof(FBuffer);
   }
 
- private:
   void Refill() {
     std::size_t filled = 0;
     while (filled < sizeof(FBuffer)) {
@@ -53,6 +69,15 @@ class TEntropyPool {
 TEntropyPool& Pool() {
   static TEntropyPool pool;
   return pool;
+}
+
+// The handlers exist only once the pool does, so Pool() here never constructs it.
+void TEntropyPool::BeforeFork() { Pool().FLock.lock(); }
+void TEntropyPool::AfterForkInParent() { Pool().FLock.unlock(); }
+void TEntropyPool::AfterForkInChild() {
+  TEntropyPool& pool = Pool();
+  pool.Empty();
+  pool.FLock.unlock();
 }
 
 std::atomic<TRandomSource*> gSource{nullptr};
