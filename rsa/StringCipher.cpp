@@ -6,12 +6,14 @@
 
 #include "rsa/ByteImage.h"
 #include "rsa/RSA.h"
+#include "rsa/StringPadding.h"
 #include "rsa/TextFormats.h"
 
 namespace Rsa {
 
 std::uint64_t CipherTextLength(std::uint64_t plainLength, int keyBytes) {
-  const std::uint64_t K = std::uint64_t(keyBytes), blocks = plainLength / (K - 1) + 1;
+  if (plainLength > UINT64_MAX - std::uint64_t(PadCountBytes(keyBytes))) return UINT64_MAX;
+  const std::uint64_t K = std::uint64_t(keyBytes), blocks = PaddedBlocks(plainLength, keyBytes);
   if (blocks > UINT64_MAX / K) return UINT64_MAX;
   return Radix64TextLength(blocks * K);
 }
@@ -30,15 +32,15 @@ void TRSA::EncryptString(const System::AnsiString Plain, System::AnsiString& Cip
   if (CipherTextLength(length, K) > System::AnsiString::MaxLength)
     Fail<Sysutils::ERangeError>("String too long to encrypt");
 
-  // Pad with p bytes of value p, 1 <= p <= B (at most 255, one byte): a whole block when the length is
-  // a multiple of B, so the last byte always tells how much to cut.
-  const int p = int(B - length % B);
-  const std::uint64_t blocks = length / B + 1;
+  // Pad to whole blocks; the pad always ends in its own length, so decryption knows how much to cut.
+  const int p = PadLength(length, K);
+  const std::uint64_t blocks = PaddedBlocks(length, K);
   const int rawLength = System::AnsiString::CheckedLength(blocks * K);
 
   std::string padded(Plain.str());
-  padded.append(std::size_t(p), static_cast<char>(p));
-  const auto* source = reinterpret_cast<const unsigned char*>(padded.data());
+  padded.append(std::size_t(p), '\0');
+  auto* source = reinterpret_cast<unsigned char*>(padded.data());
+  WritePad(source + length, p, K);
 
   System::AnsiString raw;
   raw.SetLength(rawLength);
@@ -91,9 +93,10 @@ void TRSA::DecryptString(const System::AnsiString Cipher, System::AnsiString& Pl
   }
   BNWipe(&m, 0, sizeof m);
 
-  // The last byte is the pad count. It is not checked against the other pad bytes or against B, so a
-  // wrong key yields wrong bytes rather than an error; a count beyond the length leaves nothing.
-  const int p = plain.bytes()[plain.Length() - 1];
+  // The pad count ends the text. It is not checked against the other pad bytes or against the block
+  // size, so a wrong key yields wrong bytes rather than an error; a count beyond the length leaves
+  // nothing.
+  const int p = ReadPadCount(plain.bytes() + plain.Length(), K);
   const int kept = p < plain.Length() ? plain.Length() - p : 0;
   BNWipe(plain.bytes() + kept, 0, std::size_t(plain.Length() - kept));
   plain.SetLength(kept);

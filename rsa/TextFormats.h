@@ -25,7 +25,7 @@ std::uint64_t Radix64TextLength(std::uint64_t bytes);
 // Bytes decoded from `chars` characters: 3 for every 4, 0, 1 or 2 for a final 1, 2 or 3.
 std::uint64_t Radix64ByteLength(std::uint64_t chars);
 // Characters in the cipher text of a `plainLength`-byte string at K = keyBytes: one K-byte block for
-// every K-1 plain bytes or part of them, always at least one.
+// each block of K-1 bytes that the padded plain text fills (always at least one).
 std::uint64_t CipherTextLength(std::uint64_t plainLength, int keyBytes);
 
 // Key field text of x: its significant digits, least significant digit first, each digit's bytes most
