@@ -1,6 +1,8 @@
 // The component frame: construction, key size, status reporting, the key store as numbers, wiping.
 #include "rsa/RSA.h"
 
+#include "bignum/BigNum.h"
+
 namespace Rsa {
 
 namespace {
