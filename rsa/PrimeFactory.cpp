@@ -257,7 +257,8 @@ bool TPrimeFactory::MillerRabinTest(const BigNum& n) {
       ++k;
     }
   }
-  const unsigned steps = fewTrailingZeros ? FixedTrailingZeros : k;
+  // The squaring count is public: the fixed count, or k itself on the rare path that reveals it.
+  const unsigned steps = Declassify(fewTrailingZeros ? FixedTrailingZeros : k);
 
   bool passed = true;
   for (int trial = 0; trial < MillerRabinTrials && passed; ++trial) {
@@ -274,7 +275,8 @@ bool TPrimeFactory::MillerRabinTest(const BigNum& n) {
     Limb good = LimbsEqual(w->y, w->mod.one, limbs) | LimbsEqual(w->y, w->minusOne, limbs);
     Limb decided = good;
     for (unsigned j = 1; j < steps; ++j) {
-      const Limb active = (1 - decided) & (MaskBelow(j, k) & 1);
+      // The barrier keeps the compiler from folding k into the loop's own counter and exit test.
+      const Limb active = (1 - decided) & (MaskBelow(ConstantTime::ValueBarrier(j), k) & 1);
       MontSquare(w->y, w->y, w->mod, w->q);
       const Limb reachedMinusOne = LimbsEqual(w->y, w->minusOne, limbs);
       const Limb reachedOne = LimbsEqual(w->y, w->mod.one, limbs);
