@@ -57,6 +57,7 @@ unsigned BitsConstTime(const BigNum& x) {
 // x := x div 2^s for a secret s below 2^13, one masked shift per bit of s: whole digits for the high
 // bits of s, bits within a digit for the low ones.
 void ShiftRightSecret(BigNum& x, unsigned s) {
+  static_assert(32 * BigNumDigits < (1u << 13), "shift counts of a BigNum fit in 13 bits");
   BigNum shifted;
   for (unsigned bit = 12; bit >= 5; --bit) {
     const unsigned whole = 1u << (bit - 5);
