@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "bignum/Declassify.h"
 #include "rsa/ByteImage.h"
 #include "rsa/TextFormats.h"
 
@@ -11,7 +12,7 @@ namespace Rsa {
 
 namespace {
 
-// Index of the top non-zero digit plus one; 0 for zero.
+// Index of the top non-zero digit plus one; 0 for zero. Variable time: for public numbers (e, n).
 int SignificantDigits(const BigNum& x) {
   int k = BigNumDigits;
   while (k > 0 && x.Digits[k - 1] == 0) --k;
@@ -40,9 +41,11 @@ System::AnsiString EncodeKeyField(const BigNum& x, int digits) {
 
 System::AnsiString KeyFieldText(const BigNum& x) { return EncodeKeyField(x, SignificantDigits(x)); }
 
+// x may be the private exponent: its digits are counted in constant time, and the count is declassified
+// because the text's length shows it anyway (it exceeds `digits` only for a number that does not fit).
 System::AnsiString KeyFieldText(const BigNum& x, int digits) {
   const int fitting = digits < int(BigNumDigits) ? digits : int(BigNumDigits);
-  const int significant = SignificantDigits(x);
+  const int significant = int(ConstantTime::Declassify(BNDigitsConstTime(x, BigNumDigits)));
   return EncodeKeyField(x, significant > fitting ? significant : fitting);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "bignum/BigNum.h"
 #include "rsa/RSA.h"
 
 namespace Rsa {
