@@ -105,6 +105,25 @@ TEST(StandardResources, DecodersRefuseTruncatedData) {
   EXPECT_EQ(VersionText({1, 0, 1, 1}), "1.0.1.1");
 }
 
+// A 64 KB resource of empty nodes, each the only child of the one before: 8191 levels, which the
+// recursive reader followed until the stack ran out. It is refused at a fixed depth instead.
+TEST(StandardResources, DeeplyNestedVersionInformationIsRefused) {
+  constexpr std::size_t Levels = 0xFFFF / 8;
+  std::string data;
+  for (std::size_t level = 0; level < Levels; ++level) {
+    const std::size_t length = (Levels - level) * 8;  // this node and every node inside it
+    data += char(length & 0xFF);
+    data += char(length >> 8);
+    data.append(6, '\0');  // no value, binary type, empty key (its terminator), aligned to 4
+  }
+  try {
+    DecodeVersionInfo(data);
+    ADD_FAILURE() << "no exception";
+  } catch (const EResourceError& x) {
+    EXPECT_STREQ(x.what(), "Version information is nested too deeply");
+  }
+}
+
 TEST(ComponentRegistration, RefusesOutsideADesignEnvironmentAndNonComponents) {
   const Classes::TMetaClass notAComponent{"EOops", &typeid(Exception), nullptr};
   const Classes::TComponentClass classes[] = {&notAComponent};

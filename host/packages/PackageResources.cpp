@@ -121,8 +121,15 @@ void WriteNode(std::string& out, const TVersionNode& node) {
   out[start + 1] = char(length >> 8);
 }
 
-// Reads the node at `at`; children are read up to the node's length.
-TVersionNode ReadNode(std::string_view data, std::size_t at, std::size_t& next) {
+// Version information nests four levels deep (root, StringFileInfo, string table, string). Deeper
+// nesting is refused: a crafted resource of 64 KB could otherwise nest thousands of levels and exhaust
+// the stack of the recursive reader.
+constexpr int MaxVersionNodeDepth = 8;
+
+// Reads the node at `at`, at nesting level `depth` (the root is 1); children are read up to the node's
+// length.
+TVersionNode ReadNode(std::string_view data, std::size_t at, std::size_t& next, int depth) {
+  if (depth > MaxVersionNodeDepth) throw EResourceError("Version information is nested too deeply");
   const std::size_t length = Get(data, at, 2);
   if (length < 6 || length > data.size() - at) throw EResourceError("Version information is malformed");
   const std::string_view node = data.substr(0, at + length);  // nothing of this node lies beyond
@@ -140,7 +147,7 @@ TVersionNode ReadNode(std::string_view data, std::size_t at, std::size_t& next) 
     pos = (pos + 3) & ~std::size_t(3);
     if (pos >= node.size()) break;
     std::size_t after;
-    result.Children.push_back(ReadNode(node, pos, after));
+    result.Children.push_back(ReadNode(node, pos, after, depth + 1));
     pos = after;
   }
   next = at + length;
@@ -243,7 +250,7 @@ std::string EncodeVersionInfo(const TVersionInfo& info) {
 
 TVersionInfo DecodeVersionInfo(std::string_view data) {
   std::size_t end;
-  const TVersionNode root = ReadNode(data, 0, end);
+  const TVersionNode root = ReadNode(data, 0, end, 1);
   if (root.Key != "VS_VERSION_INFO" || root.Value.size() != FixedInfoBytes ||
       Get(root.Value, 0, 4) != FixedInfoSignature)
     throw EResourceError("Version information is malformed");
