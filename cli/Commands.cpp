@@ -232,7 +232,6 @@ int Encrypt(const ParsedArgs& args) {
 int Decrypt(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
-  if (!holder->HasPrivateKey()) throw Failure(args.Required("-k") + " holds no private key");
   Output output(OutputPath(args), OutputKind::Secret, Force(args));
   const AnsiString cipher(TrimText(ReadInput(InputPath(args))));
   if (cipher.str().rfind(Qarvex::Envelope::FormatName, 0) == 0)
