@@ -10,6 +10,8 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "host/forms/FormFile.h"
+#include "host/packages/PackageResources.h"
+#include "host/packages/ResourceTable.h"
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"
 #ifdef QARVEX_FUZZ_FIXTURE_KEYS
@@ -137,5 +139,17 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 48; ++i) seed += char((routine + 1) * (i + 3) * 29);
     arithmetic.Add(seed);
   }
+
+  // Resources as the packages carry them, alone and in a resource image.
+  TSeeds resources(root, "package_resources_fuzz");
+  const std::string info = Sysutils::EncodePackageInfo({0, {"VCL35"}, {{"quorlin_a", 0}, {"RSA", 0}}});
+  const std::string version =
+      Sysutils::EncodeVersionInfo({{1, 0, 1, 1}, {1, 0, 1, 1}, {{"InternalName", "Qarvex RSA"}}});
+  const std::string description = Sysutils::EncodeUtf16z("Qarvex RSA");
+  Sysutils::TResourceTable table;
+  table.Add(Sysutils::RT_RCDATA, "PACKAGEINFO", info);
+  table.Add(Sysutils::RT_VERSION, "1", version);
+  table.Add(Sysutils::RT_RCDATA, "DESCRIPTION", description);
+  for (const std::string& seed : {info, version, description, table.Serialize()}) resources.Add(seed);
   return 0;
 }
