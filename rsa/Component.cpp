@@ -1,6 +1,8 @@
 // The component frame: construction, key size, status reporting, the key store as numbers, wiping.
 #include "rsa/RSA.h"
 
+#include "rsa/KeyCache.h"
+
 namespace Rsa {
 
 namespace {
@@ -92,6 +94,7 @@ void TRSA::SetKeyBits(const TKeyBits Value) {
     default: throw Sysutils::ERangeError("KeyBits value out of range");
   }
   FKeyBits = Value;
+  KeyChanged();
   DoStatusUpdate();
 }
 
@@ -141,18 +144,21 @@ void TRSA::GetPrivateKey(BigNum& n, BigNum& d) {
 }
 
 void TRSA::SetPublicKey(const BigNum& e, const BigNum& n) {
+  KeyChanged();
   FPubExp = e;
   FModulus = n;
   FPublicLoaded = true;
 }
 
 void TRSA::SetPrivateKey(const BigNum& n, const BigNum& d) {
+  KeyChanged();
   FModulus = n;
   FPrivExp = d;
   FPrivateLoaded = true;
 }
 
 void TRSA::Burn() {
+  KeyChanged();
   Zero(FPubExp);
   Zero(FModulus);
   Zero(FPrivExp);

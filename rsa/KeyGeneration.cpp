@@ -118,6 +118,7 @@ void TRSA::MakeKeyPair(const BigNum& Seed1, const BigNum& Seed2) {
   RSAMakeKeyPair(Seed1, Seed2, e, n, d);
 
   // Only now, with the whole pair in hand, is the previous key replaced.
+  KeyChanged();
   FPubExp = e;
   FModulus = n;
   FPrivExp = d;

@@ -54,6 +54,7 @@ KeyTextFault ReadKeyText(const System::AnsiString& text, int precision, BigNum& 
 // cleared or foreign modulus.
 void TRSA::PutPublicKey(const System::AnsiString Value) {
   System::Randomize();
+  KeyChanged();
   const bool keepModulus = FPrivateLoaded;
   const BigNum entryModulus = FModulus;
   Zero(FPubExp);
@@ -80,6 +81,7 @@ void TRSA::PutPublicKey(const System::AnsiString Value) {
 // a loaded public key gets its modulus back when this load fails.
 void TRSA::PutPrivateKey(const System::AnsiString Value) {
   System::Randomize();
+  KeyChanged();
   const bool keepModulus = FPublicLoaded;
   const BigNum entryModulus = FModulus;
   Zero(FModulus);
