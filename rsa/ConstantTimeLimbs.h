@@ -135,8 +135,7 @@ inline void Reduce(Limb* r, const Limb* x, unsigned xBits, const Limb* m, unsign
 namespace Rsa {
 
 // Turns a mask that is public by nature (whether a result passed its check, whether a probabilistic
-// search succeeded) into a plain truth value by one branch. Kept out of line and named, so that the
-// constant-time check lists exactly these outcomes as the public ones.
+// search succeeded) into a plain truth value, declassified (see bignum/Declassify.h).
 bool PublicOutcome(Limb mask);
 
 // The number of significant limbs of a secret x (n limbs), for a length that is public by nature (the

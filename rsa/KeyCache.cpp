@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "bignum/Declassify.h"
 #include "rsa/ConstantTimeLimbs.h"
 
 namespace Rsa {
@@ -22,11 +23,7 @@ unsigned long FallbackCount() { return Fallbacks; }
 bool CrtFaultInjected() { return InjectingFaults.load(std::memory_order_relaxed); }
 void CountCrtFallback() { ++Fallbacks; }
 
-[[gnu::noinline]] bool PublicOutcome(Limb mask) {
-  volatile bool outcome = false;
-  if (mask != 0) outcome = true;
-  return outcome;
-}
+bool PublicOutcome(Limb mask) { return ConstantTime::Declassify(mask) != 0; }
 
 void TKeyCache::Clear() {
   BNWipe(this, 0, sizeof *this);
@@ -40,9 +37,7 @@ void BuildCrtKey(TKeyCache& cache, const BigNum& p, const BigNum& q, const BigNu
   struct {
     Limb p[MontLimbs], q[MontLimbs], d[BigNumDigits / 2], pm[MontLimbs], r[MontLimbs], small[MontLimbs];
     Digit exponent[BigNumDigits];
-    Limb qForm[MontLimbs];
     Limb scratch[3 * MontLimbs];
-    MontExpWork exp;
   } w;
   constexpr unsigned keyLimbs = BigNumDigits / 2;
   FromDigits(w.p, p, BigNumDigits, keyLimbs);
@@ -65,12 +60,9 @@ void BuildCrtKey(TKeyCache& cache, const BigNum& p, const BigNum& q, const BigNu
   cache.DpBits = 64 * pl;
   cache.DqBits = 64 * ql;
 
-  // q^-1 mod p = q^(p-2) mod p, p being prime; kept in Montgomery form for the recombination.
-  w.small[0] = 2;
-  SubMasked(w.pm, w.p, w.small, ~Limb{0}, pl);
-  ToDigits(w.exponent, BigNumDigits, w.pm, pl);
-  MontToForm(w.qForm, q, 2 * ql, cache.P, w.scratch);
-  MontExp(cache.QInv, w.qForm, w.exponent, 64 * pl, cache.P, w.exp);
+  // q^-1 mod p (q < p), kept in Montgomery form for the recombination.
+  BNModInvConstTime(w.exponent, q, p, 2 * pl);
+  MontToForm(cache.QInv, w.exponent, 2 * pl, cache.P, w.scratch);
 
   BNWipe(&w, 0, sizeof w);
   MontWipeStack();

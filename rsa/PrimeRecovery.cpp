@@ -2,8 +2,8 @@
 // the group order, so for most bases g the chain g^r, g^2r, g^4r, ... modulo n reaches 1 through a square
 // root of 1 other than 1 and n-1; such a root y splits n as p = gcd(y - 1, n), q = gcd(y + 1, n). Each
 // base succeeds with probability at least one half. The work on secrets runs in constant time: the
-// exponentiation by r, a chain of fixed length, masked choices of the root, gcds by a fixed number of
-// binary steps. Only the outcome of each base (found a root or not) decides a branch.
+// exponentiation by r, a chain of fixed length, masked choices of the root, constant-time gcds. Only
+// the outcome of each base (found a root or not) decides a branch.
 #include "bignum/Montgomery.h"
 #include "rsa/ConstantTimeLimbs.h"
 #include "rsa/RSA.h"
@@ -25,28 +25,14 @@ constexpr unsigned ChainLength = 64;
 constexpr unsigned ProductDigits = 2 * BigNumDigits;
 constexpr unsigned ProductLimbs = BigNumDigits;
 
-// g := gcd(x, odd) over n limbs, odd being odd, by 128n binary steps: when u is odd the smaller of u, v
-// is kept in v and u := u - v; then u is halved. v stays odd, the gcd stays the same, and each step
-// shortens u and v together by at least one bit, so u reaches zero and v holds the gcd.
-void GcdWithOdd(Limb* g, const Limb* x, const Limb* odd, unsigned n, Limb* u, Limb* v) {
-  Copy(u, x, n);
-  Copy(v, odd, n);
-  for (unsigned step = 0; step < 128 * n; ++step) {
-    const Limb uOdd = ConstantTime::MaskFromBit<Limb>(u[0] & 1);
-    Swap(u, v, uOdd & MaskLess(u, v, n), n);
-    SubMasked(u, u, v, uOdd, n);
-    HalveInto(u, n);
-  }
-  Copy(g, v, n);
-}
-
 struct RecoveryWork {
   MontModulus mod;
   Digit product[ProductDigits];  // r, the odd part of e*d - 1
   Limb k[ProductLimbs];
   Limb shifted[ProductLimbs];
   Limb base[MontLimbs], y[MontLimbs], x[MontLimbs], root[MontLimbs], minusOne[MontLimbs], unit[MontLimbs];
-  Limb u[ProductLimbs], v[MontLimbs], p[MontLimbs], q[MontLimbs], check[2 * MontLimbs];
+  Digit rootDigits[BigNumDigits], factor[BigNumDigits];
+  Limb u[ProductLimbs], p[MontLimbs], q[MontLimbs], check[2 * MontLimbs];
   Limb t[2 * MontLimbs];
   Limb scratch[3 * MontLimbs];
   MontExpWork exp;
@@ -114,9 +100,13 @@ bool Recover(RecoveryWork& w, const BigNum& e, const BigNum& d, const BigNum& n,
   w.unit[0] = 1;
   MontProduct(w.x, w.root, w.unit, w.mod, w.t);
   SubMasked(w.y, w.x, w.unit, ~Limb{0}, nl);
-  GcdWithOdd(w.p, w.y, w.mod.m, nl, w.u, w.v);
+  ToDigits(w.rootDigits, nDigits, w.y, nl);
+  BNGcdConstTime(w.factor, w.rootDigits, n, nDigits);
+  FromDigits(w.p, w.factor, nDigits, nl);
   AddMasked(w.y, w.x, w.unit, ~Limb{0}, nl);
-  GcdWithOdd(w.q, w.y, w.mod.m, nl, w.u, w.v);
+  ToDigits(w.rootDigits, nDigits, w.y, nl);
+  BNGcdConstTime(w.factor, w.rootDigits, n, nDigits);
+  FromDigits(w.q, w.factor, nDigits, nl);
 
   // p > q, and p * q must give n back.
   Swap(w.p, w.q, MaskLess(w.p, w.q, nl), nl);

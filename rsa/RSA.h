@@ -149,6 +149,8 @@ class TRSA : public Classes::TComponent {
   // Same values as BNModExp with the key store's slots; constant time in d, p, q and in (private).
   void PublicBlock(BigNum& out, const BigNum& in);
   void PrivateBlock(BigNum& out, const BigNum& in);
+  // RSAMakeKeyPair, also handing out the primes p > q into primes[0], primes[1] when primes is not null.
+  void GenerateKeyPair(const BigNum& Seed1, const BigNum& Seed2, BigNum& e, BigNum& n, BigNum& d, BigNum* primes);
   // Forgets the factors and everything derived from the key; every change of the key store calls it.
   void KeyChanged();
   TKeyCache& Cache();

@@ -139,7 +139,7 @@ TEST_P(Crt, AFaultyHalfIsCaughtAndThePlainResultReturned) {
   EXPECT_EQ(Rsa::CrtTesting::FallbackCount() - before, raw.size() / std::size_t(K) + 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(KeySizes, Crt, ::testing::Values(512, 1024, 2048),
+INSTANTIATE_TEST_SUITE_P(KeySizes, Crt, ::testing::Values(512, 1024, 2048, 3072, 4096),
                          [](const auto& info) { return "Bits" + std::to_string(info.param); });
 
 // The factors of every fixture key, and of an OpenSSL key (d modulo lcm(p-1, q-1)); e and d of another
