@@ -4,6 +4,7 @@
 
 #include "rsa/RSA.h"
 
+#include "bignum/BigNum.h"
 #include "rsa/KeyCache.h"
 
 namespace Rsa {
