@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "BenchOperands.h"
@@ -86,6 +87,86 @@ void OpenSslPrivate(benchmark::State& state) {
   EVP_PKEY_CTX_free(ctx);
 }
 
+// The public operation: EncryptKey against EVP_PKEY_encrypt without padding on the same key.
+void OursPublic(benchmark::State& state) {
+  const int bits = int(state.range(0));
+  const SizedKey& key = KeyOf(bits);
+  Rsa::TRSA rsa(nullptr);
+  rsa.SetKeyBits(KeyBitsFor(bits));
+  rsa.SetPublicKey(key.e, key.n);
+  rsa.SetSymKeyLength(Rsa::sk256);
+  Rsa::TSymKey sessionKey{};
+  for (auto _ : state) benchmark::DoNotOptimize(rsa.EncryptKey(sessionKey));
+}
+
+void OpenSslPublic(benchmark::State& state) {
+  const int bits = int(state.range(0));
+  const SizedKey& key = KeyOf(bits);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key.pkey, nullptr);
+  EVP_PKEY_encrypt_init(ctx);
+  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING);
+  const std::size_t K = std::size_t(bits / 8);
+  std::vector<unsigned char> in(K), out(K);
+  std::mt19937_64 engine(8);
+  for (unsigned char& byte : in) byte = static_cast<unsigned char>(engine());
+  in[0] = 0;  // below n
+  for (auto _ : state) {
+    std::size_t outLength = out.size();
+    if (EVP_PKEY_encrypt(ctx, out.data(), &outLength, in.data(), in.size()) != 1) state.SkipWithError("OpenSSL failed");
+  }
+  EVP_PKEY_CTX_free(ctx);
+}
+
+// String encryption in bytes per second: 64 blocks of plain text through EncryptString and
+// DecryptString, against OpenSSL's raw public and private operations over the same number of blocks.
+constexpr int StringBlocks = 64;
+
+void OursStrings(benchmark::State& state, bool decrypt) {
+  const int bits = int(state.range(0));
+  const SizedKey& key = KeyOf(bits);
+  Rsa::TRSA rsa(nullptr);
+  rsa.SetKeyBits(KeyBitsFor(bits));
+  rsa.SetPublicKey(key.e, key.n);
+  rsa.SetPrivateKey(key.n, key.d);
+  const int B = bits / 8 - 1;
+  std::string plain(std::size_t(StringBlocks * B - 1), 'x');
+  System::AnsiString cipher, back;
+  rsa.EncryptString(plain, cipher);
+  for (auto _ : state) {
+    if (decrypt)
+      rsa.DecryptString(cipher, back);
+    else
+      rsa.EncryptString(plain, cipher);
+  }
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(plain.size()));
+}
+
+void OpenSslStrings(benchmark::State& state, bool decrypt) {
+  const int bits = int(state.range(0));
+  const SizedKey& key = KeyOf(bits);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key.pkey, nullptr);
+  if (decrypt)
+    EVP_PKEY_decrypt_init(ctx);
+  else
+    EVP_PKEY_encrypt_init(ctx);
+  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_NO_PADDING);
+  const std::size_t K = std::size_t(bits / 8);
+  std::vector<unsigned char> in(K), out(K);
+  std::mt19937_64 engine(9);
+  for (unsigned char& byte : in) byte = static_cast<unsigned char>(engine());
+  in[0] = 0;
+  for (auto _ : state) {
+    for (int block = 0; block < StringBlocks; ++block) {
+      std::size_t outLength = out.size();
+      const int ok = decrypt ? EVP_PKEY_decrypt(ctx, out.data(), &outLength, in.data(), in.size())
+                             : EVP_PKEY_encrypt(ctx, out.data(), &outLength, in.data(), in.size());
+      if (ok != 1) state.SkipWithError("OpenSSL failed");
+    }
+  }
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * StringBlocks * std::int64_t(K - 1));
+  EVP_PKEY_CTX_free(ctx);
+}
+
 void OursKeyGen(benchmark::State& state) {
   Rsa::TRSA rsa(nullptr);
   rsa.SetKeyBits(KeyBitsFor(int(state.range(0))));
@@ -111,10 +192,26 @@ void OpenSslKeyGen(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(OursPrivate)->Name("private/ours")->Arg(3072)->Arg(4096)->MinTime(0.2)->Repetitions(7)
+// One size per line: the private-key table runs over every size listed here.
+void PrivateSizes(benchmark::internal::Benchmark* b) {
+  for (int bits : {1024, 2048, 3072, 4096}) b->Arg(bits);
+}
+BENCHMARK(OursPrivate)->Name("private/ours")->Apply(PrivateSizes)->MinTime(0.2)->Repetitions(7)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenSslPrivate)->Name("private/openssl")->Arg(3072)->Arg(4096)->MinTime(0.2)->Repetitions(7)
+BENCHMARK(OpenSslPrivate)->Name("private/openssl")->Apply(PrivateSizes)->MinTime(0.2)->Repetitions(7)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(OursPublic)->Name("public/ours")->Arg(1024)->Arg(2048)->MinTime(0.2)->Repetitions(7)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(OpenSslPublic)->Name("public/openssl")->Arg(1024)->Arg(2048)->MinTime(0.2)->Repetitions(7)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(OursStrings, decrypt, true)->Name("decryptstring/ours")->Arg(2048)->MinTime(0.5)
+    ->Repetitions(5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenSslStrings, decrypt, true)->Name("decryptstring/openssl")->Arg(2048)->MinTime(0.5)
+    ->Repetitions(5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OursStrings, encrypt, false)->Name("encryptstring/ours")->Arg(2048)->MinTime(0.5)
+    ->Repetitions(5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenSslStrings, encrypt, false)->Name("encryptstring/openssl")->Arg(2048)->MinTime(0.5)
+    ->Repetitions(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(OursKeyGen)->Name("keygen/MakeKeyPair")->Arg(3072)->Iterations(1)->Repetitions(15)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(3072)->Iterations(1)->Repetitions(15)

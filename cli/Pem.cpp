@@ -109,41 +109,6 @@ Bn KeyParam(const EVP_PKEY* key, const char* name) {
 // Refuses prompting for a pass phrase: encrypted keys are not read.
 int NoPassphrase(char*, size_t, size_t*, const OSSL_PARAM[], void*) { return 0; }
 
-// Finds a prime factor of n from e and d: e*d - 1 = 2^t * r with r odd is a multiple of the group
-// order, so for most bases g some square root of 1 in the chain g^r, g^2r, ... is non-trivial, and
-// its gcd with n splits n. Each base succeeds with probability at least one half.
-Bn FactorModulus(const BIGNUM* n, const BIGNUM* e, const BIGNUM* d, BN_CTX* ctx) {
-  Bn k = NewBn(), r = NewBn(), y = NewBn(), x = NewBn(), nMinus1 = NewBn(), g = NewBn(), factor = NewBn();
-  if (!BN_mul(k.get(), e, d, ctx) || !BN_sub_word(k.get(), 1) || !BN_copy(nMinus1.get(), n) ||
-      !BN_sub_word(nMinus1.get(), 1))
-    Fail("cannot compute with the key");
-  if (BN_is_zero(k.get()) || BN_is_odd(k.get())) throw Failure("the private key is not valid: e*d - 1 is not even");
-  int t = 0;
-  BN_copy(r.get(), k.get());
-  while (!BN_is_odd(r.get())) {
-    BN_rshift1(r.get(), r.get());
-    ++t;
-  }
-  static const unsigned long bases[] = {2,  3,  5,  7,  11, 13, 17, 19, 23, 29, 31, 37, 41, 43, 47, 53, 59,
-                                        61, 67, 71, 73, 79, 83, 89, 97, 101, 103, 107, 109, 113, 127, 131};
-  for (const unsigned long base : bases) {
-    if (!BN_set_word(g.get(), base) || !BN_mod_exp(y.get(), g.get(), r.get(), n, ctx)) Fail("cannot compute with the key");
-    if (BN_is_one(y.get()) || BN_cmp(y.get(), nMinus1.get()) == 0) continue;
-    for (int i = 0; i < t; ++i) {
-      if (!BN_mod_sqr(x.get(), y.get(), n, ctx)) Fail("cannot compute with the key");
-      if (BN_is_one(x.get())) {
-        // y is a square root of 1 other than 1 and n-1: gcd(y-1, n) is a proper factor.
-        if (!BN_sub_word(y.get(), 1) || !BN_gcd(factor.get(), y.get(), n, ctx)) Fail("cannot compute with the key");
-        if (!BN_is_one(factor.get()) && BN_cmp(factor.get(), n) != 0) return factor;
-        break;
-      }
-      if (BN_cmp(x.get(), nMinus1.get()) == 0) break;
-      std::swap(x, y);
-    }
-  }
-  throw Failure("the private key is not valid: n cannot be factored with e and d");
-}
-
 std::string Encode(const EVP_PKEY* key, int selection, const char* structure) {
   std::unique_ptr<OSSL_ENCODER_CTX, EncoderFree> ctx(
       OSSL_ENCODER_CTX_new_for_pkey(key, selection, "PEM", structure, nullptr));
@@ -228,11 +193,14 @@ std::string PrivateKeyPem(const Rsa::BigNum& e, const Rsa::BigNum& n, const Rsa:
   BnCtx ctx(BN_CTX_secure_new());
   if (!ctx) Fail("out of memory");
   const Bn bnE = ToBn(e), bnN = ToBn(n), bnD = ToBn(d);
-  Bn p = FactorModulus(bnN.get(), bnE.get(), bnD.get(), ctx.get());
-  Bn q = NewBn(), rem = NewBn(), pMinus1 = NewBn(), qMinus1 = NewBn(), dp = NewBn(), dq = NewBn(), qInv = NewBn();
-  if (!BN_div(q.get(), rem.get(), bnN.get(), p.get(), ctx.get()) || !BN_is_zero(rem.get()))
-    throw Failure("the private key is not valid: the recovered factor does not divide n");
-  if (BN_cmp(p.get(), q.get()) < 0) std::swap(p, q);  // p > q, as PKCS#1 lists them
+  // The component recovers the factors (p > q, as PKCS#1 lists them) from e, d and n.
+  Rsa::BigNum factor1, factor2;
+  const bool split = Rsa::RecoverPrimeFactors(e, d, n, factor1, factor2);
+  const Bn p = ToBn(factor1), q = ToBn(factor2);
+  OPENSSL_cleanse(factor1.Digits, sizeof factor1.Digits);
+  OPENSSL_cleanse(factor2.Digits, sizeof factor2.Digits);
+  if (!split) throw Failure("the private key is not valid: n cannot be factored with e and d");
+  Bn pMinus1 = NewBn(), qMinus1 = NewBn(), dp = NewBn(), dq = NewBn(), qInv = NewBn();
   if (!BN_copy(pMinus1.get(), p.get()) || !BN_sub_word(pMinus1.get(), 1) || !BN_copy(qMinus1.get(), q.get()) ||
       !BN_sub_word(qMinus1.get(), 1) || !BN_mod(dp.get(), bnD.get(), pMinus1.get(), ctx.get()) ||
       !BN_mod(dq.get(), bnD.get(), qMinus1.get(), ctx.get()) ||

@@ -5,6 +5,7 @@
 #include "rsa/RSA.h"
 
 #include "bignum/BigNum.h"
+#include "rsa/KeyCache.h"
 
 namespace Rsa {
 
@@ -104,6 +105,7 @@ void TRSA::SetKeyBits(const TKeyBits Value) {
   FPrecision = size.Precision;
   FStatus = "TRSA using " + std::to_string(size.Bits) + " bit key";
   FKeyBits = Value;
+  KeyChanged();
   DoStatusUpdate();
 }
 
@@ -153,18 +155,21 @@ void TRSA::GetPrivateKey(BigNum& n, BigNum& d) {
 }
 
 void TRSA::SetPublicKey(const BigNum& e, const BigNum& n) {
+  KeyChanged();
   FPubExp = e;
   FModulus = n;
   FPublicLoaded = true;
 }
 
 void TRSA::SetPrivateKey(const BigNum& n, const BigNum& d) {
+  KeyChanged();
   FModulus = n;
   FPrivExp = d;
   FPrivateLoaded = true;
 }
 
 void TRSA::Burn() {
+  KeyChanged();
   BNWipe(&FPubExp, 0, sizeof FPubExp);
   BNWipe(&FModulus, 0, sizeof FModulus);
   BNWipe(&FPrivExp, 0, sizeof FPrivExp);

@@ -51,6 +51,11 @@ void MakeStartValue(BigNum& s, const BigNum& seed, unsigned h) {
 }  // namespace
 
 void TRSA::RSAMakeKeyPair(const BigNum& Seed1, const BigNum& Seed2, BigNum& e, BigNum& n, BigNum& d) {
+  GenerateKeyPair(Seed1, Seed2, e, n, d, nullptr);
+}
+
+void TRSA::GenerateKeyPair(const BigNum& Seed1, const BigNum& Seed2, BigNum& e, BigNum& n, BigNum& d,
+                           BigNum* primes) {
   // Without a key size the start value's top bit would fall outside the number.
   RequirePrecision();
 
@@ -111,6 +116,10 @@ void TRSA::RSAMakeKeyPair(const BigNum& Seed1, const BigNum& Seed2, BigNum& e, B
   BNMultConstTime(product, pMinus1, qMinus1, BigNumDigits);
   BNAssign(phi, product, BigNumDigits);
   BNModInvConstTime(d, e, phi, width);
+  if (primes != nullptr) {
+    primes[0] = p;
+    primes[1] = q;
+  }
 
   StatusUpdate("Idle");
 }
@@ -118,11 +127,17 @@ void TRSA::RSAMakeKeyPair(const BigNum& Seed1, const BigNum& Seed2, BigNum& e, B
 void TRSA::MakeKeyPair(const BigNum& Seed1, const BigNum& Seed2) {
   System::Randomize();
 
-  BigNum e, n, d;
+  BigNum e, n, d, primes[2];
   TWipeOnExit wipe(&d, sizeof d);
-  RSAMakeKeyPair(Seed1, Seed2, e, n, d);
+  TWipeOnExit wipePrimes(primes, sizeof primes);
+  GenerateKeyPair(Seed1, Seed2, e, n, d, primes);
 
-  // Only now, with the whole pair in hand, is the previous key replaced.
+  // Only now, with the whole pair in hand, is the previous key replaced. The primes stay (p > q) for
+  // the private operations.
+  KeyChanged();
+  FPrime1 = primes[0];
+  FPrime2 = primes[1];
+  FPrimesKnown = true;
   FPubExp = e;
   FModulus = n;
   FPrivExp = d;

@@ -82,6 +82,7 @@ KeyTextFault ReadKeyText(std::string_view text, int precision, BigNum& first, Bi
 // cleared or foreign modulus.
 void TRSA::PutPublicKey(const System::AnsiString Value) {
   System::Randomize();
+  KeyChanged();
   const bool keepModulus = FPrivateLoaded;
   const BigNum entryModulus = FModulus;
   BNWipe(&FPubExp, 0, sizeof FPubExp);
@@ -112,6 +113,7 @@ void TRSA::PutPrivateKey(System::AnsiString Value) {
   } burnValue{*this, Value};
 
   System::Randomize();
+  KeyChanged();
   const bool keepModulus = FPublicLoaded;
   const BigNum entryModulus = FModulus;
   BNWipe(&FModulus, 0, sizeof FModulus);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "bignum/Digit.h"
 #include "host/core/Classes.h"
@@ -57,9 +58,20 @@ class EInvalidKey : public Sysutils::Exception {
   using Exception::Exception;
 };
 
+// Values derived from a loaded key and reused by every operation until the key changes (internal).
+struct TKeyCache;
+
+// Finds the prime factors of n from the exponents e and d of a valid key, p > q with p*q = n. Returns
+// false, with p and q zero, when n cannot be split with e and d (not a key of two primes, or e and d do
+// not match). Runs in constant time where it touches d, p and q; only whether each of its probabilistic
+// attempts succeeded decides a branch.
+bool RecoverPrimeFactors(const BigNum& e, const BigNum& d, const BigNum& n, BigNum& p, BigNum& q);
+
 class TRSA : public Classes::TComponent {
  public:
   explicit TRSA(Classes::TComponent* AOwner);
+  // Wipes the key store's secrets (d, p, q and everything derived from them).
+  ~TRSA() override;
 
   // ---- Published properties, in streaming order ----
   TKeyBits KeyBits() const { return FKeyBits; }
@@ -139,6 +151,16 @@ class TRSA : public Classes::TComponent {
   // key an exponent that is odd, at least 3 and below the modulus. Each failure is reported like every
   // other (status first).
   void RequireKey(TKeyUse use);
+  // out := in^e mod n and out := in^d mod n with the loaded key, through the per-key contexts; the
+  // private one by the Chinese remainder theorem when the factors are known, its result checked with e.
+  // Same values as BNModExp with the key store's slots; constant time in d, p, q and in (private).
+  void PublicBlock(BigNum& out, const BigNum& in);
+  void PrivateBlock(BigNum& out, const BigNum& in);
+  // RSAMakeKeyPair, also handing out the primes p > q into primes[0], primes[1] when primes is not null.
+  void GenerateKeyPair(const BigNum& Seed1, const BigNum& Seed2, BigNum& e, BigNum& n, BigNum& d, BigNum* primes);
+  // Forgets the factors and everything derived from the key; every change of the key store calls it.
+  void KeyChanged();
+  TKeyCache& Cache();
 
   TKeyBits FKeyBits = kb0512;
   TSymKeyLength FSymKeyLength = sk64;
@@ -155,6 +177,12 @@ class TRSA : public Classes::TComponent {
   bool FPublicLoaded = false;
   bool FPrivateLoaded = false;
   bool FSignatureLoaded = false;
+  // The prime factors of n, p > q, when known (kept from key generation or recovered from e, d and n);
+  // never written to a text, a form file or an export.
+  BigNum FPrime1{};
+  BigNum FPrime2{};
+  bool FPrimesKnown = false;
+  std::unique_ptr<TKeyCache> FCache;
 };
 
 }  // namespace Rsa

@@ -21,7 +21,7 @@ System::AnsiString TRSA::EncryptKey(const unsigned char* Key) {
   for (int i = 0; i < K - 1; ++i) SetImageByte(m, i, static_cast<unsigned char>(System::RandInt(256)));
   BytesToImage(m, Key, L);
 
-  BNModExp(c, m, FPubExp, BigNumDigits, FModulus, BigNumDigits);
+  PublicBlock(c, m);
   BNWipe(&m, 0, sizeof m);
 
   System::AnsiString wrapped;
@@ -49,7 +49,7 @@ void TRSA::DecryptKey(const System::AnsiString S, unsigned char* Key) {
   BNAssignZero(c, BigNumDigits);
   BNAssignZero(m, BigNumDigits);
   BytesToImage(c, wrapped.bytes(), K);
-  BNModExp(m, c, FPrivExp, BigNumDigits, FModulus, BigNumDigits);
+  PrivateBlock(m, c);
 
   // Key is written only here, after every check: a failed call leaves it as it was. The padding of
   // the block is not examined, so a wrong key or an altered text gives wrong bytes, not an error.

@@ -37,7 +37,7 @@ void TRSA::Sign(const unsigned char* Data, const int DataHigh, const int Len) {
   for (int i = 0; i < K - 4; ++i) SetImageByte(m, i, static_cast<unsigned char>(System::RandInt(256)));
   if (Len > 0) BytesToImage(m, Data, Len);
 
-  BNModExp(s, m, FPrivExp, BigNumDigits, FModulus, BigNumDigits);
+  PrivateBlock(s, m);
   BNWipe(&m, 0, sizeof m);
 
   // Build the text before changing anything, so that the value, the flag and the text change together.
@@ -55,7 +55,7 @@ bool TRSA::Verify(const unsigned char* Data, const int DataHigh, const int Len) 
   // are not looked at.
   BigNum r;
   BNAssignZero(r, BigNumDigits);
-  BNModExp(r, FSigValue, FPubExp, BigNumDigits, FModulus, BigNumDigits);
+  PublicBlock(r, FSigValue);
   for (int i = 0; i < Len; ++i)
     if (Data[i] != ImageByte(r, i)) return false;
   return true;

@@ -51,7 +51,7 @@ void TRSA::EncryptString(const System::AnsiString Plain, System::AnsiString& Cip
     BNAssignZero(m, BigNumDigits);
     BNAssignZero(c, BigNumDigits);
     BytesToImage(m, source + j * B, B);
-    BNModExp(c, m, FPubExp, BigNumDigits, FModulus, BigNumDigits);
+    PublicBlock(c, m);
     ImageToBytes(c, raw.bytes() + j * K, K);
   }
   BNWipe(&m, 0, sizeof m);
@@ -90,7 +90,7 @@ void TRSA::DecryptString(const System::AnsiString Cipher, System::AnsiString& Pl
     BNAssignZero(c, BigNumDigits);
     BNAssignZero(m, BigNumDigits);
     BytesToImage(c, raw.bytes() + j * K, K);
-    BNModExp(m, c, FPrivExp, BigNumDigits, FModulus, BigNumDigits);
+    PrivateBlock(m, c);
     ImageToBytes(m, plain.bytes() + j * B, B);  // byte K-1 of the block is dropped
   }
   BNWipe(&m, 0, sizeof m);

@@ -1,0 +1,145 @@
+// The raw RSA operations on one block with the loaded key: the public one by square-and-multiply over the
+// public exponent's bits, the private one by the Chinese remainder theorem (two half-size
+// exponentiations and Garner's recombination) with a check by the public exponent, falling back to the
+// exponentiation modulo n when the check fails or the factors are unknown. The Montgomery contexts and
+// CRT values are built on first use after a key change and kept until the next.
+#include "bignum/Montgomery.h"
+#include "rsa/ConstantTimeLimbs.h"
+#include "rsa/KeyCache.h"
+#include "rsa/RSA.h"
+
+namespace Rsa {
+
+using namespace CtLimbs;
+
+TKeyCache& TRSA::Cache() {
+  if (!FCache) {
+    FCache = std::make_unique<TKeyCache>();
+    FCache->Clear();
+  }
+  TKeyCache& cache = *FCache;
+  if (!cache.ModulusReady) {
+    // The modulus is public; only an odd one has a Montgomery form (callers check that first).
+    MontSetup(cache.N, FModulus, BNDigits(FModulus, BigNumDigits));
+    cache.ModulusReady = true;
+  }
+  return cache;
+}
+
+void TRSA::KeyChanged() {
+  if (FCache) FCache->Clear();
+  BNWipe(FPrime1.Digits, 0, sizeof FPrime1.Digits);
+  BNWipe(FPrime2.Digits, 0, sizeof FPrime2.Digits);
+  FPrimesKnown = false;
+}
+
+TRSA::~TRSA() {
+  KeyChanged();
+  BNWipe(FPrivExp.Digits, 0, sizeof FPrivExp.Digits);
+}
+
+namespace {
+
+bool OddModulus(const BigNum& n) { return (n.Digits[0] & 1) != 0; }
+
+// Work areas of one private operation, wiped as one block.
+struct PrivateWork {
+  Limb c[MontLimbs], cp[MontLimbs], cq[MontLimbs], mp[MontLimbs], mq[2 * MontLimbs], h[MontLimbs];
+  Limb unit[MontLimbs], m[2 * MontLimbs], check[MontLimbs];
+  Digit digits[4 * MontLimbs];
+  Limb q[2 * MontLimbs];
+  Limb scratch[3 * MontLimbs];
+  MontExpWork exp;
+};
+
+// w.m := in^d mod n by the Chinese remainder theorem, over the returned number of limbs (the value is
+// below n = p*q).
+unsigned CrtPower(PrivateWork& w, const TKeyCache& k, const BigNum& in) {
+  const MontModulus& P = k.P;
+  const MontModulus& Q = k.Q;
+  const unsigned pl = P.limbs, ql = Q.limbs;
+  // The block reduced modulo p and q straight into Montgomery form, then both halves raised.
+  MontToForm(w.cp, in, BigNumDigits, P, w.scratch);
+  MontToForm(w.cq, in, BigNumDigits, Q, w.scratch);
+  const MontExpJob first{w.mp, w.cp, k.Dp, k.DpBits, &P};
+  const MontExpJob second{w.mq, w.cq, k.Dq, k.DqBits, &Q};
+  SelectMontExpPair(P, Q)(first, second);
+
+  // Out of Montgomery form: mp < p, mq < q < p.
+  Zero(w.unit, pl);
+  w.unit[0] = 1;
+  MontProduct(w.mp, w.mp, w.unit, P, w.q);
+  MontProduct(w.mq, w.mq, w.unit, Q, w.q);
+  if (CrtFaultInjected()) w.mp[0] ^= 1;
+
+  // Garner: h = (mp - mq) * q^-1 mod p, then m = mq + h*q, which is below p*q.
+  const unsigned ml = pl + ql;
+  Zero(w.mq + ql, ml - ql);
+  const Limb borrow = SubMasked(w.h, w.mp, w.mq, ~Limb{0}, pl);
+  AddMasked(w.h, w.h, P.m, ConstantTime::MaskFromBit(borrow), pl);
+  MontProduct(w.h, w.h, k.QInv, P, w.q);
+  Multiply(w.m, w.h, pl, Q.m, ql);
+  AddMasked(w.m, w.m, w.mq, ~Limb{0}, ml);
+  return ml;
+}
+
+}  // namespace
+
+void TRSA::PublicBlock(BigNum& out, const BigNum& in) {
+  if (!OddModulus(FModulus)) {
+    BNModExp(out, in, FPubExp, BigNumDigits, FModulus, BigNumDigits);
+    return;
+  }
+  const TKeyCache& k = Cache();
+  struct {
+    Limb x[MontLimbs];
+    Limb q[2 * MontLimbs];
+    Limb scratch[3 * MontLimbs];
+  } w;
+  MontToForm(w.x, in, BigNumDigits, k.N, w.scratch);
+  MontExpPublicVarTime(w.x, w.x, FPubExp, BigNumDigits, k.N, w.q);
+  MontFromForm(out, BigNumDigits, w.x, k.N, w.scratch);
+  BNWipe(&w, 0, sizeof w);
+}
+
+void TRSA::PrivateBlock(BigNum& out, const BigNum& in) {
+  if (!OddModulus(FModulus)) {
+    BNModExp(out, in, FPrivExp, BigNumDigits, FModulus, BigNumDigits);
+    return;
+  }
+  TKeyCache& k = Cache();
+  if (!k.CrtTried && FPublicLoaded && FPrivateLoaded) {
+    k.CrtTried = true;
+    if (!FPrimesKnown) FPrimesKnown = RecoverPrimeFactors(FPubExp, FPrivExp, FModulus, FPrime1, FPrime2);
+    if (FPrimesKnown) {
+      BuildCrtKey(k, FPrime1, FPrime2, FPrivExp);
+      k.CrtReady = true;
+    }
+  }
+
+  PrivateWork w;
+  const MontModulus& N = k.N;
+  const unsigned nl = N.limbs;
+  MontToForm(w.c, in, BigNumDigits, N, w.scratch);
+  if (k.CrtReady) {
+    const unsigned ml = CrtPower(w, k, in);
+    // The result must give the block back under the public exponent: a fault in either half would
+    // otherwise hand out a value that reveals a factor of n. On a mismatch the plain path below runs.
+    ToDigits(w.digits, 2 * ml, w.m, ml);
+    MontToForm(w.check, w.digits, 2 * ml, N, w.scratch);
+    MontExpPublicVarTime(w.check, w.check, FPubExp, BigNumDigits, N, w.q);
+    if (PublicOutcome(MaskEqual(w.check, w.c, nl))) {
+      ToDigits(out.Digits, BigNumDigits, w.m, ml);
+      BNWipe(&w, 0, sizeof w);
+      MontWipeStack();
+      return;
+    }
+    CountCrtFallback();
+  }
+  MontExp(w.m, w.c, FPrivExp, 32 * BNDigits(FPrivExp, BigNumDigits), N, w.exp);
+  MontFromForm(out, BigNumDigits, w.m, N, w.scratch);
+  BNWipe(&w, 0, sizeof w);
+  MontWipeStack();
+}
+
+}  // namespace Rsa
