@@ -28,8 +28,8 @@ struct Key {
 };
 
 const Key& KeyOf(int bits) {
-  static const Key k512(512), k1024(1024), k2048(2048);
-  return bits == 512 ? k512 : bits == 1024 ? k1024 : k2048;
+  static const Key k512(512), k1024(1024), k2048(2048), k3072(3072);
+  return bits == 512 ? k512 : bits == 1024 ? k1024 : bits == 2048 ? k2048 : k3072;
 }
 
 // One K-byte block, little-endian, raised to d modulo n: its K-byte little-endian image.
@@ -55,7 +55,7 @@ struct Failure {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::uint8_t mode = data[0];
-  static const int sizes[] = {512, 1024, 2048, 512};
+  static const int sizes[] = {512, 1024, 2048, 3072};
   const int bits = sizes[mode & 3];
   const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
@@ -111,7 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::string want;
       for (std::size_t at = 0; at < decoded->size(); at += std::size_t(K))
         want += DecryptBlock(key, decoded->substr(at, std::size_t(K))).substr(0, std::size_t(K - 1));
-      const std::size_t pad = static_cast<unsigned char>(want.back());
+      // The pad count: the last byte, or from 3072 bits the last two, high byte first.
+      std::size_t pad = static_cast<unsigned char>(want.back());
+      if (bits > 2048) pad += std::size_t(static_cast<unsigned char>(want[want.size() - 2])) << 8;
       want.resize(pad < want.size() ? want.size() - pad : 0);
       FUZZ_CHECK(plain.str() == want);
     }

@@ -116,7 +116,7 @@ void CheckSignatureUntouched(const Rsa::TRSA& rsa, const Snapshot& before) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::uint8_t mode = data[0];
-  static const Rsa::TKeyBits sizes[] = {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048, Rsa::kb0512};
+  static const Rsa::TKeyBits sizes[] = {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048, Rsa::kb4096};
   const Rsa::TKeyBits keyBits = sizes[mode & 3];
   const Setter setter = (mode >> 2 & 3) == 1 ? Setter::Private : (mode >> 2 & 3) == 2 ? Setter::Signature
                                                                                        : Setter::Public;

@@ -64,8 +64,9 @@ int main(int argc, char** argv) {
   }
 
   TSeeds keys(root, "keytext_fuzz");
-  const Rsa::TKeyBits sizes[] = {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048};
-  for (int s = 0; s < 3; ++s) {
+  // The sizes the key text target picks from the mode byte's low two bits.
+  const Rsa::TKeyBits sizes[] = {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048, Rsa::kb4096};
+  for (int s = 0; s < 4; ++s) {
     rsa.SetKeyBits(sizes[s]);
     const int p = rsa.GetPrecision();
     const Rsa::BigNum e = Number(1, 0x10001), n = Number(p, 0x5a5a), d = Number(p, 0x3c3c);
@@ -89,8 +90,9 @@ int main(int argc, char** argv) {
             "    Status = 'Idle'#13#10'next'\n    OnStatusUpdate = RSA1StatusUpdate\n  end\nend\n");
 
 #ifdef QARVEX_FUZZ_FIXTURE_KEYS
-  for (int s = 0; s < 3; ++s) {
-    const int bits = 512 << s;
+  // The sizes the decryption target picks from the mode byte's low two bits.
+  const int decryptBits[] = {512, 1024, 2048, 3072};
+  for (const int bits : decryptBits) {
     Testing::LoadFixtureKey(rsa, bits);
     rsa.PutPublicKey(Testing::FixturePublicKeyText(bits));
     rsa.PutPrivateKey(Testing::FixturePrivateKeyText(bits));
@@ -99,8 +101,8 @@ int main(int argc, char** argv) {
   }
 
   TSeeds decrypt(root, "decrypt_fuzz");
-  for (int s = 0; s < 3; ++s) {
-    const int bits = 512 << s;
+  for (int s = 0; s < 4; ++s) {
+    const int bits = decryptBits[s];
     Testing::LoadFixtureKey(rsa, bits);
     unsigned char sessionKey[32];
     for (int i = 0; i < 32; ++i) sessionKey[i] = std::uint8_t(i * 13 + 1);
