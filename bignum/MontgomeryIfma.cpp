@@ -1,0 +1,409 @@
+// The IFMA kernels: Montgomery products of numbers in 52-bit limbs held in 512-bit registers, and the
+// dual fixed-window exponentiation built on them.
+//
+// A number of N limbs of 52 bits sits in K = ceil(N/8) registers, lanes above N zero. With R = 2^(52N),
+// the product step i adds a*b[i] and q*m, where q := (low limb)*(-1/m) mod 2^52 cancels the low limb,
+// then moves every lane down by one (dividing by 2^52). Each lane accumulates its low and high product
+// halves unnormalised in 64 bits (at most 4N terms below 2^52 each, well below 2^64), and the carries
+// are resolved once at the end of the product. Results are "almost" reduced: for inputs below 2m and
+// 4m < R the result is below 2m, so it can feed the next product without a subtraction. Only the final
+// conversion back subtracts m once, under a mask.
+//
+// Montgomery forms here use R = 2^(52N), not the scalar kernels' 2^(64n); the base enters through the
+// scalar conversion (x*2^(64n) mod m) followed by a few modular doublings, so no second set-up is needed.
+#include "bignum/MontgomeryIfma.h"
+
+#include "bignum/BigNumInternal.h"
+#include "bignum/ConstantTime.h"
+
+#if !defined(QARVEX_NO_IFMA) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
+    defined(__has_include)
+#if __has_include(<immintrin.h>) && __has_include(<cpuid.h>)
+#include <cpuid.h>
+#include <immintrin.h>
+#define QARVEX_IFMA_KERNEL 1
+#endif
+#endif
+#ifndef QARVEX_IFMA_KERNEL
+#define QARVEX_IFMA_KERNEL 0
+#endif
+
+namespace Rsa {
+
+#if QARVEX_IFMA_KERNEL
+
+#define QARVEX_IFMA_TARGET __attribute__((target("avx512f,avx512ifma,avx512vl")))
+#define QARVEX_IFMA_INLINE QARVEX_IFMA_TARGET __attribute__((always_inline)) inline
+
+namespace {
+
+constexpr Limb Mask52 = (Limb{1} << 52) - 1;
+// Lanes of the largest number: 40 limbs of 52 bits hold the 2048-bit halves of 4096-bit keys.
+constexpr unsigned MaxLanes = 40;
+constexpr unsigned MaxWindowBits = 5;
+constexpr unsigned MaxEntries = 1u << MaxWindowBits;
+
+// ---- Processor check ---------------------------------------------------------------------------------
+
+bool ProcessorHasIfma() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid_max(0, nullptr) < 7) return false;
+  __cpuid(1, eax, ebx, ecx, edx);
+  if ((ecx & (1u << 27)) == 0) return false;  // OSXSAVE: XGETBV is usable
+  // XCR0: the operating system saves the SSE, AVX, opmask and both upper ZMM states (bits 1, 2, 5-7).
+  unsigned xcr0Low = 0, xcr0High = 0;
+  __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+  if ((xcr0Low & 0xE6u) != 0xE6u) return false;
+  __cpuid_count(7, 0, eax, ebx, ecx, edx);
+  const unsigned avx512f = 1u << 16, ifma = 1u << 21, vl = 1u << 31;
+  return (ebx & (avx512f | ifma | vl)) == (avx512f | ifma | vl);
+}
+
+const bool HaveIfma = ProcessorHasIfma();
+
+// ---- Scalar helpers on 64-bit limbs ------------------------------------------------------------------
+
+// x := 2x mod m for x < m over n limbs, by a doubling and one subtraction of m under a mask.
+void DoubleModulo(Limb* x, const Limb* m, unsigned n) {
+  Limb carry = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const Limb top = x[i] >> 63;
+    x[i] = (x[i] << 1) | carry;
+    carry = top;
+  }
+  Limb borrow = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const WideLimb t = static_cast<WideLimb>(x[i]) - m[i] - borrow;
+    borrow = static_cast<Limb>(t >> 64) & 1;
+  }
+  const Limb mask = ConstantTime::MaskFromBit<Limb>(carry | (borrow ^ 1));
+  borrow = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const WideLimb t = static_cast<WideLimb>(x[i]) - (m[i] & mask) - borrow;
+    x[i] = static_cast<Limb>(t);
+    borrow = static_cast<Limb>(t >> 64) & 1;
+  }
+}
+
+// x := x - m when x >= m, over n limbs, under a mask.
+void SubtractIfNotBelow(Limb* x, const Limb* m, unsigned n) {
+  Limb borrow = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const WideLimb t = static_cast<WideLimb>(x[i]) - m[i] - borrow;
+    borrow = static_cast<Limb>(t >> 64) & 1;
+  }
+  const Limb mask = ConstantTime::MaskFromBit<Limb>(borrow ^ 1);
+  borrow = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const WideLimb t = static_cast<WideLimb>(x[i]) - (m[i] & mask) - borrow;
+    x[i] = static_cast<Limb>(t);
+    borrow = static_cast<Limb>(t >> 64) & 1;
+  }
+}
+
+// r[0 .. lanes - 1] := the 52-bit limbs of the n-limb number x (lanes past its top read zero).
+void To52(Limb* r, unsigned lanes, const Limb* x, unsigned n) {
+  for (unsigned i = 0; i < lanes; ++i) {
+    const unsigned pos = 52 * i, word = pos / 64, shift = pos % 64;
+    Limb v = word < n ? x[word] >> shift : 0;
+    if (shift > 12 && word + 1 < n) v |= x[word + 1] << (64 - shift);
+    r[i] = v & Mask52;
+  }
+}
+
+// r[0 .. n - 1] := the 64-bit limbs of the number in 52-bit limbs x[0 .. lanes - 1]; bits above 64n are
+// dropped (the caller knows the value fits).
+void From52(Limb* r, unsigned n, const Limb* x, unsigned lanes) {
+  for (unsigned j = 0; j < n; ++j) r[j] = 0;
+  for (unsigned i = 0; i < lanes; ++i) {
+    const unsigned pos = 52 * i, word = pos / 64, shift = pos % 64;
+    if (word < n) r[word] |= x[i] << shift;
+    if (shift > 12 && word + 1 < n) r[word + 1] |= x[i] >> (64 - shift);
+  }
+}
+
+// Bits pos .. pos + width - 1 of the exponent of `digits` significant digits; digits above read zero.
+// Which digits are read depends on pos and the digit count alone.
+Limb WindowValue(const Digit* c, unsigned digits, unsigned pos, unsigned width) {
+  const unsigned i = pos / 32;
+  Limb x = i < digits ? c[i] : 0;
+  if (i + 1 < digits) x |= static_cast<Limb>(c[i + 1]) << 32;
+  return (x >> (pos % 32)) & ((Limb{1} << width) - 1);
+}
+
+// The window size for exponents of this many bits; a window of w bits costs 2^w table products once and
+// a read of all 2^w entries at every window, against bits/w window products.
+unsigned WindowBits(unsigned exponentBits) {
+  if (exponentBits <= 64) return 2;
+  if (exponentBits <= 160) return 3;
+  if (exponentBits <= 512) return 4;
+  return 5;
+}
+
+// ---- Vector kernels ----------------------------------------------------------------------------------
+
+// One exponentiation's numbers in 52-bit limbs, each MaxLanes lanes (the lanes past the modulus's stay
+// zero). Aligned so every register load is one aligned load.
+struct alignas(64) Half52 {
+  Limb m[MaxLanes];                     // the modulus
+  Limb table[MaxEntries][MaxLanes];     // Montgomery forms of b^0 .. b^(2^w - 1), each below 2m
+  Limb power[MaxLanes];                 // the running power, below 2m
+  Limb entry[MaxLanes];                 // the table entry of this window
+  Limb k0;                              // -1/m mod 2^52
+};
+
+// One multiply-and-reduce step of a Montgomery product on one number: acc := (acc + a*bi + q*m)/2^52
+// with q chosen so the division is exact in the low lane. The high product halves belong one lane up,
+// which after the lane shift is their own lane; they are summed apart from the accumulator so that only
+// the low halves, the choice of q and the shift lie on the chain from one step to the next.
+template <int K>
+QARVEX_IFMA_INLINE void ProductStep(__m512i (&acc)[K], const __m512i (&a)[K], const Limb* m, __m512i k0, Limb bi) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i b = _mm512_set1_epi64(static_cast<long long>(bi));
+  __m512i high[K];
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) acc[k] = _mm512_madd52lo_epu64(acc[k], a[k], b);
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) high[k] = _mm512_madd52hi_epu64(zero, a[k], b);
+  const __m512i y = _mm512_madd52lo_epu64(zero, acc[0], k0);
+  const __m512i q = _mm512_broadcastq_epi64(_mm512_castsi512_si128(y));
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    const __m512i mk = _mm512_load_si512(m + 8 * k);
+    acc[k] = _mm512_madd52lo_epu64(acc[k], mk, q);
+    high[k] = _mm512_madd52hi_epu64(high[k], mk, q);
+  }
+  // The low lane is now a multiple of 2^52: its upper bits carry into the lane that takes its place.
+  const __m512i carry = _mm512_maskz_srli_epi64(1, acc[0], 52);
+#pragma GCC unroll 8
+  for (int k = 0; k + 1 < K; ++k) acc[k] = _mm512_alignr_epi64(acc[k + 1], acc[k], 1);
+  acc[K - 1] = _mm512_alignr_epi64(zero, acc[K - 1], 1);
+  acc[0] = _mm512_add_epi64(acc[0], carry);
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) acc[k] = _mm512_add_epi64(acc[k], high[k]);
+}
+
+// Resolves the carries of an accumulator into 52-bit limbs. One pass moves every lane's upper bits one
+// lane up; after it a lane exceeds 2^52 - 1 by a few bits at most, and the one-bit carries left ripple
+// through lanes that are exactly 2^52 - 1. Those are found for all lanes at once by one integer addition
+// on the lane masks (generate shifted up, plus propagate), with no branch.
+template <int K>
+QARVEX_IFMA_INLINE void Normalize(__m512i (&acc)[K]) {
+  const __m512i mask = _mm512_set1_epi64(static_cast<long long>(Mask52));
+  const __m512i zero = _mm512_setzero_si512();
+  __m512i carry[K];
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    carry[k] = _mm512_srli_epi64(acc[k], 52);
+    acc[k] = _mm512_and_si512(acc[k], mask);
+  }
+  acc[0] = _mm512_add_epi64(acc[0], _mm512_alignr_epi64(carry[0], zero, 7));
+#pragma GCC unroll 8
+  for (int k = 1; k < K; ++k) acc[k] = _mm512_add_epi64(acc[k], _mm512_alignr_epi64(carry[k], carry[k - 1], 7));
+  std::uint64_t generate = 0, propagate = 0;
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    generate |= static_cast<std::uint64_t>(_mm512_cmpgt_epu64_mask(acc[k], mask)) << (8 * k);
+    propagate |= static_cast<std::uint64_t>(_mm512_cmpeq_epu64_mask(acc[k], mask)) << (8 * k);
+  }
+  const std::uint64_t incoming = ConstantTime::ValueBarrier(((generate << 1) + propagate) ^ propagate);
+  const __m512i one = _mm512_set1_epi64(1);
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    const __mmask8 in = static_cast<__mmask8>(incoming >> (8 * k));
+    acc[k] = _mm512_and_si512(_mm512_mask_add_epi64(acc[k], in, acc[k], one), mask);
+  }
+}
+
+// r1 := a1*b1/R mod m1 and r2 := a2*b2/R mod m2 (almost reduced: below 2m for inputs below 2m), over N
+// limbs in K registers. The two products share nothing, so their steps interleave. r may be a or b.
+template <int K, int N>
+QARVEX_IFMA_TARGET void DualProduct(Limb* r1, const Limb* a1, const Limb* b1, const Half52& h1, Limb* r2,
+                                    const Limb* a2, const Limb* b2, const Half52& h2) {
+  __m512i acc1[K], acc2[K], x1[K], x2[K];
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    acc1[k] = _mm512_setzero_si512();
+    acc2[k] = _mm512_setzero_si512();
+    x1[k] = _mm512_load_si512(a1 + 8 * k);
+    x2[k] = _mm512_load_si512(a2 + 8 * k);
+  }
+  const __m512i k01 = _mm512_set1_epi64(static_cast<long long>(h1.k0));
+  const __m512i k02 = _mm512_set1_epi64(static_cast<long long>(h2.k0));
+  for (int i = 0; i < N; ++i) {
+    ProductStep<K>(acc1, x1, h1.m, k01, b1[i]);
+    ProductStep<K>(acc2, x2, h2.m, k02, b2[i]);
+  }
+  Normalize<K>(acc1);
+  Normalize<K>(acc2);
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    _mm512_store_si512(r1 + 8 * k, acc1[k]);
+    _mm512_store_si512(r2 + 8 * k, acc2[k]);
+  }
+}
+
+// r := the table entry number index (entries MaxLanes apart), reading every entry in full and keeping
+// the one whose number matches under a lane mask.
+template <int K>
+QARVEX_IFMA_TARGET void SelectEntry(Limb* r, const Limb (*table)[MaxLanes], unsigned entries, Limb index) {
+  const __m512i wanted = _mm512_set1_epi64(static_cast<long long>(index));
+  __m512i x[K];
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) x[k] = _mm512_setzero_si512();
+  for (unsigned e = 0; e < entries; ++e) {
+    const __mmask8 hit = _mm512_cmpeq_epi64_mask(_mm512_set1_epi64(e), wanted);
+#pragma GCC unroll 8
+    for (int k = 0; k < K; ++k) x[k] = _mm512_mask_mov_epi64(x[k], hit, _mm512_load_si512(table[e] + 8 * k));
+  }
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) _mm512_store_si512(r + 8 * k, x[k]);
+}
+
+// Every value of one dual exponentiation, wiped as one block at the end.
+struct alignas(64) DualWorkArea {
+  Half52 half[2];
+  Limb unit[MaxLanes];             // the plain number 1, to leave Montgomery form
+  Limb wide[2][MontLimbs];         // 64-bit limbs on the way in and out
+  Limb scratch[3 * MontLimbs];     // the scalar conversion's work area
+};
+
+// Puts one half's modulus and base into 52-bit limbs: the base as x*R mod m for R = 2^(52N), from the
+// scalar form x*2^(64n) mod m doubled 52N - 64n times, and the table's entry 0 (R mod m) likewise.
+void PrepareHalf(Half52& h, Limb* wide, Limb* scratch, const Digit* b, unsigned bDigits, const MontModulus& mod,
+                 unsigned lanes) {
+  const unsigned n = mod.limbs;
+  const unsigned doublings = 52 * lanes - 64 * n;
+  To52(h.m, MaxLanes, mod.m, n);
+  h.k0 = mod.mInv & Mask52;
+  for (unsigned i = 0; i < n; ++i) wide[i] = mod.one[i];
+  for (unsigned s = 0; s < doublings; ++s) DoubleModulo(wide, mod.m, n);
+  To52(h.table[0], MaxLanes, wide, n);
+  MontToForm(wide, b, bDigits, mod, scratch);
+  for (unsigned s = 0; s < doublings; ++s) DoubleModulo(wide, mod.m, n);
+  To52(h.table[1], MaxLanes, wide, n);
+}
+
+// Leaves Montgomery form: a product by 1 gives x/R mod m up to one m (at most m, as x < 2m), which one
+// masked subtraction removes; then the digits.
+void FinishHalf(Digit* a, unsigned aDigits, Limb* wide, const Limb* x52, const MontModulus& mod, unsigned lanes) {
+  From52(wide, mod.limbs, x52, lanes);
+  SubtractIfNotBelow(wide, mod.m, mod.limbs);
+  for (unsigned i = 0; i < aDigits; ++i)
+    a[i] = i < 2 * mod.limbs ? static_cast<Digit>(wide[i / 2] >> (32 * (i % 2))) : 0;
+}
+
+template <int K, int N>
+QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const Digit* c1, unsigned c1Digits, const Digit* c2,
+                                unsigned c2Digits, unsigned exponentDigits) {
+  Half52& h1 = w.half[0];
+  Half52& h2 = w.half[1];
+  const unsigned bits = 32 * exponentDigits;
+  const unsigned window = WindowBits(bits);
+  const unsigned entries = 1u << window;
+
+  for (unsigned e = 2; e < entries; ++e) {
+    const unsigned x = e % 2 == 0 ? e / 2 : e - 1, y = e % 2 == 0 ? e / 2 : 1;
+    DualProduct<K, N>(h1.table[e], h1.table[x], h1.table[y], h1, h2.table[e], h2.table[x], h2.table[y], h2);
+  }
+
+  // The top window takes what is left over when the bits are cut into whole windows from the bottom.
+  unsigned pos = bits - (bits % window == 0 ? window : bits % window);
+  SelectEntry<K>(h1.power, h1.table, entries, WindowValue(c1, c1Digits, pos, bits - pos));
+  SelectEntry<K>(h2.power, h2.table, entries, WindowValue(c2, c2Digits, pos, bits - pos));
+  while (pos > 0) {
+    pos -= window;
+    for (unsigned s = 0; s < window; ++s)
+      DualProduct<K, N>(h1.power, h1.power, h1.power, h1, h2.power, h2.power, h2.power, h2);
+    SelectEntry<K>(h1.entry, h1.table, entries, WindowValue(c1, c1Digits, pos, window));
+    SelectEntry<K>(h2.entry, h2.table, entries, WindowValue(c2, c2Digits, pos, window));
+    DualProduct<K, N>(h1.power, h1.power, h1.entry, h1, h2.power, h2.power, h2.entry, h2);
+  }
+  DualProduct<K, N>(h1.power, h1.power, w.unit, h1, h2.power, h2.power, w.unit, h2);
+}
+
+// The kernels keep their values in vector registers that the compiler may spill to the stack; this
+// frame lies where theirs lay, below the caller's, and its wipe overwrites what they left there.
+[[gnu::noinline]] void WipeKernelFrames() {
+  unsigned char area[4096];
+  BNWipe(area, 0, sizeof area);
+}
+
+}  // namespace
+
+bool IfmaAvailable() { return HaveIfma; }
+
+bool IfmaDualSupports(unsigned limbs) { return limbs == 8 || limbs == 16 || limbs == 24 || limbs == 32; }
+
+void ModExpDualIfma(Digit* a1, const Digit* b1, const Digit* c1, unsigned c1Digits, const MontModulus& mod1,
+                    Digit* a2, const Digit* b2, const Digit* c2, unsigned c2Digits, const MontModulus& mod2,
+                    unsigned bDigits, unsigned aDigits) {
+  const unsigned digits1 = BNDigits(c1, c1Digits), digits2 = BNDigits(c2, c2Digits);
+  const unsigned exponentDigits = digits1 > digits2 ? digits1 : digits2;
+  if (exponentDigits == 0) {  // b^0 = 1 for both
+    BNAssignZero(a1, aDigits);
+    BNAssignZero(a2, aDigits);
+    a1[0] = a2[0] = 1;
+    return;
+  }
+
+  // Lanes per number: the fewest 52-bit limbs with 4m < R, rounded to what the kernels are built for.
+  const unsigned limbs = mod1.limbs;
+  const unsigned lanes = limbs == 8 ? 10 : limbs == 16 ? 20 : limbs == 24 ? 30 : 40;
+  DualWorkArea w;
+  BNWipe(&w, 0, sizeof w);
+  w.unit[0] = 1;
+  PrepareHalf(w.half[0], w.wide[0], w.scratch, b1, bDigits, mod1, lanes);
+  PrepareHalf(w.half[1], w.wide[1], w.scratch, b2, bDigits, mod2, lanes);
+
+  switch (limbs) {
+    case 8: DualExp<2, 10>(w, c1, digits1, c2, digits2, exponentDigits); break;
+    case 16: DualExp<3, 20>(w, c1, digits1, c2, digits2, exponentDigits); break;
+    case 24: DualExp<4, 30>(w, c1, digits1, c2, digits2, exponentDigits); break;
+    default: DualExp<5, 40>(w, c1, digits1, c2, digits2, exponentDigits); break;
+  }
+
+  // The exponents and the bases have been read; a result may be either of its own.
+  FinishHalf(a1, aDigits, w.wide[0], w.half[0].power, mod1, lanes);
+  FinishHalf(a2, aDigits, w.wide[1], w.half[1].power, mod2, lanes);
+  BNWipe(&w, 0, sizeof w);
+  WipeKernelFrames();
+}
+
+#else  // no kernel in this build
+
+bool IfmaAvailable() { return false; }
+
+bool IfmaDualSupports(unsigned) { return false; }
+
+namespace {
+
+// Never selected without the kernel; should it be called, the scalar exponentiation keeps the contract.
+void ScalarHalf(Digit* a, const Digit* b, const Digit* c, unsigned cDigits, const MontModulus& mod, unsigned bDigits,
+                unsigned aDigits) {
+  const unsigned dDigits = 2 * mod.limbs;
+  Digit d[ScratchDigits], base[ScratchDigits], result[ScratchDigits];
+  Limb form[MontLimbs], work[3 * MontLimbs];
+  for (unsigned i = 0; i < dDigits; ++i) d[i] = static_cast<Digit>(mod.m[i / 2] >> (32 * (i % 2)));
+  MontToForm(form, b, bDigits, mod, work);  // b mod m, in constant time, through Montgomery form
+  MontFromForm(base, dDigits, form, mod, work);
+  BNModExpMontgomery(result, base, c, cDigits, d, dDigits);
+  for (unsigned i = 0; i < aDigits; ++i) a[i] = i < dDigits ? result[i] : 0;
+  BNWipe(base, 0, sizeof base);
+  BNWipe(result, 0, sizeof result);
+  BNWipe(form, 0, sizeof form);
+  BNWipe(work, 0, sizeof work);
+}
+
+}  // namespace
+
+void ModExpDualIfma(Digit* a1, const Digit* b1, const Digit* c1, unsigned c1Digits, const MontModulus& mod1,
+                    Digit* a2, const Digit* b2, const Digit* c2, unsigned c2Digits, const MontModulus& mod2,
+                    unsigned bDigits, unsigned aDigits) {
+  ScalarHalf(a1, b1, c1, c1Digits, mod1, bDigits, aDigits);
+  ScalarHalf(a2, b2, c2, c2Digits, mod2, bDigits, aDigits);
+}
+
+#endif
+
+}  // namespace Rsa
