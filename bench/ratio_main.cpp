@@ -44,6 +44,10 @@ const Comparison Comparisons[] = {
     {"modexp-2048-gmp", "modexp/ours/2048", "modexp/gmp/2048"},
     {"decryptkey-2048", "private-op/DecryptKey/2048", "private-op/openssl-no-crt/2048"},
     {"sign-2048", "private-op/Sign/2048", "private-op/openssl-no-crt/2048"},
+    {"dual-ifma-512", "dual/ifma/512", "dual/scalar/512"},
+    {"dual-ifma-1024", "dual/ifma/1024", "dual/scalar/1024"},
+    {"dual-ifma-1536", "dual/ifma/1536", "dual/scalar/1536"},
+    {"dual-ifma-2048", "dual/ifma/2048", "dual/scalar/2048"},
     {"keygen-1024", "keygen/MakeKeyPair/1024", "keygen/openssl/1024"},
     {"keygen-2048", "keygen/MakeKeyPair/2048", "keygen/openssl/2048"},
 };
