@@ -32,6 +32,13 @@ namespace Rsa {
 
 #if QARVEX_IFMA_KERNEL
 
+// GCC's vector headers fill operands whose value does not matter from an uninitialised variable on
+// purpose, which its own warning then reports wherever the intrinsic is inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 #define QARVEX_IFMA_TARGET __attribute__((target("avx512f,avx512ifma,avx512vl")))
 #define QARVEX_IFMA_INLINE QARVEX_IFMA_TARGET __attribute__((always_inline)) inline
 
@@ -152,112 +159,165 @@ struct alignas(64) Half52 {
   Limb k0;                              // -1/m mod 2^52
 };
 
+// A number in registers: Z full 512-bit registers, then, when Tail is set, a 256-bit one for four more
+// lanes. The halves of 1024-bit keys need 10 limbs and those of 2048-bit keys 20, so a 256-bit tail
+// spares a quarter or a sixth of the multiplies that a whole register of empty lanes would cost.
+template <int Z, bool Tail>
+struct Regs {
+  __m512i v[Z];
+  __m256i t;
+};
+
+template <int Z, bool Tail>
+QARVEX_IFMA_INLINE void Load(Regs<Z, Tail>& x, const Limb* p) {
+#pragma GCC unroll 8
+  for (int k = 0; k < Z; ++k) x.v[k] = _mm512_load_si512(p + 8 * k);
+  if constexpr (Tail) x.t = _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8 * Z));
+}
+
+template <int Z, bool Tail>
+QARVEX_IFMA_INLINE void Store(Limb* p, const Regs<Z, Tail>& x) {
+#pragma GCC unroll 8
+  for (int k = 0; k < Z; ++k) _mm512_store_si512(p + 8 * k, x.v[k]);
+  if constexpr (Tail) _mm256_store_si256(reinterpret_cast<__m256i*>(p + 8 * Z), x.t);
+}
+
+template <int Z, bool Tail>
+QARVEX_IFMA_INLINE void Clear(Regs<Z, Tail>& x) {
+#pragma GCC unroll 8
+  for (int k = 0; k < Z; ++k) x.v[k] = _mm512_setzero_si512();
+  if constexpr (Tail) x.t = _mm256_setzero_si256();
+}
+
 // One multiply-and-reduce step of a Montgomery product on one number: acc := (acc + a*bi + q*m)/2^52
 // with q chosen so the division is exact in the low lane. The high product halves belong one lane up,
 // which after the lane shift is their own lane; they are summed apart from the accumulator so that only
 // the low halves, the choice of q and the shift lie on the chain from one step to the next.
-template <int K>
-QARVEX_IFMA_INLINE void ProductStep(__m512i (&acc)[K], const __m512i (&a)[K], const Limb* m, __m512i k0, Limb bi) {
+template <int Z, bool Tail>
+QARVEX_IFMA_INLINE void ProductStep(Regs<Z, Tail>& acc, const Regs<Z, Tail>& a, const Limb* m, __m512i k0, Limb bi) {
   const __m512i zero = _mm512_setzero_si512();
   const __m512i b = _mm512_set1_epi64(static_cast<long long>(bi));
-  __m512i high[K];
+  const __m256i b4 = _mm512_castsi512_si256(b);
+  Regs<Z, Tail> high;
 #pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) acc[k] = _mm512_madd52lo_epu64(acc[k], a[k], b);
+  for (int k = 0; k < Z; ++k) acc.v[k] = _mm512_madd52lo_epu64(acc.v[k], a.v[k], b);
+  if constexpr (Tail) acc.t = _mm256_madd52lo_epu64(acc.t, a.t, b4);
 #pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) high[k] = _mm512_madd52hi_epu64(zero, a[k], b);
-  const __m512i y = _mm512_madd52lo_epu64(zero, acc[0], k0);
+  for (int k = 0; k < Z; ++k) high.v[k] = _mm512_madd52hi_epu64(zero, a.v[k], b);
+  if constexpr (Tail) high.t = _mm256_madd52hi_epu64(_mm256_setzero_si256(), a.t, b4);
+  const __m512i y = _mm512_madd52lo_epu64(zero, acc.v[0], k0);
   const __m512i q = _mm512_broadcastq_epi64(_mm512_castsi512_si128(y));
+  const __m256i q4 = _mm512_castsi512_si256(q);
 #pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
+  for (int k = 0; k < Z; ++k) {
     const __m512i mk = _mm512_load_si512(m + 8 * k);
-    acc[k] = _mm512_madd52lo_epu64(acc[k], mk, q);
-    high[k] = _mm512_madd52hi_epu64(high[k], mk, q);
+    acc.v[k] = _mm512_madd52lo_epu64(acc.v[k], mk, q);
+    high.v[k] = _mm512_madd52hi_epu64(high.v[k], mk, q);
+  }
+  if constexpr (Tail) {
+    const __m256i mt = _mm256_load_si256(reinterpret_cast<const __m256i*>(m + 8 * Z));
+    acc.t = _mm256_madd52lo_epu64(acc.t, mt, q4);
+    high.t = _mm256_madd52hi_epu64(high.t, mt, q4);
   }
   // The low lane is now a multiple of 2^52: its upper bits carry into the lane that takes its place.
-  const __m512i carry = _mm512_maskz_srli_epi64(1, acc[0], 52);
+  const __m512i carry = _mm512_maskz_srli_epi64(1, acc.v[0], 52);
 #pragma GCC unroll 8
-  for (int k = 0; k + 1 < K; ++k) acc[k] = _mm512_alignr_epi64(acc[k + 1], acc[k], 1);
-  acc[K - 1] = _mm512_alignr_epi64(zero, acc[K - 1], 1);
-  acc[0] = _mm512_add_epi64(acc[0], carry);
+  for (int k = 0; k + 1 < Z; ++k) acc.v[k] = _mm512_alignr_epi64(acc.v[k + 1], acc.v[k], 1);
+  if constexpr (Tail) {
+    acc.v[Z - 1] = _mm512_alignr_epi64(_mm512_castsi256_si512(acc.t), acc.v[Z - 1], 1);  // takes lane 0 only
+    acc.t = _mm256_alignr_epi64(_mm256_setzero_si256(), acc.t, 1);
+    acc.t = _mm256_add_epi64(acc.t, high.t);
+  } else {
+    acc.v[Z - 1] = _mm512_alignr_epi64(zero, acc.v[Z - 1], 1);
+  }
+  acc.v[0] = _mm512_add_epi64(acc.v[0], carry);
 #pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) acc[k] = _mm512_add_epi64(acc[k], high[k]);
+  for (int k = 0; k < Z; ++k) acc.v[k] = _mm512_add_epi64(acc.v[k], high.v[k]);
 }
 
 // Resolves the carries of an accumulator into 52-bit limbs. One pass moves every lane's upper bits one
 // lane up; after it a lane exceeds 2^52 - 1 by a few bits at most, and the one-bit carries left ripple
 // through lanes that are exactly 2^52 - 1. Those are found for all lanes at once by one integer addition
 // on the lane masks (generate shifted up, plus propagate), with no branch.
-template <int K>
-QARVEX_IFMA_INLINE void Normalize(__m512i (&acc)[K]) {
+template <int Z, bool Tail>
+QARVEX_IFMA_INLINE void Normalize(Regs<Z, Tail>& acc) {
   const __m512i mask = _mm512_set1_epi64(static_cast<long long>(Mask52));
-  const __m512i zero = _mm512_setzero_si512();
-  __m512i carry[K];
+  const __m256i mask4 = _mm512_castsi512_si256(mask);
+  Regs<Z, Tail> carry;
 #pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
-    carry[k] = _mm512_srli_epi64(acc[k], 52);
-    acc[k] = _mm512_and_si512(acc[k], mask);
+  for (int k = 0; k < Z; ++k) {
+    carry.v[k] = _mm512_srli_epi64(acc.v[k], 52);
+    acc.v[k] = _mm512_and_si512(acc.v[k], mask);
   }
-  acc[0] = _mm512_add_epi64(acc[0], _mm512_alignr_epi64(carry[0], zero, 7));
+  if constexpr (Tail) {
+    carry.t = _mm256_srli_epi64(acc.t, 52);
+    acc.t = _mm256_and_si256(acc.t, mask4);
+    // Lane 7 of the last full register moves into lane 0 of the tail.
+    acc.t = _mm256_add_epi64(acc.t, _mm256_alignr_epi64(carry.t, _mm512_extracti64x4_epi64(carry.v[Z - 1], 1), 3));
+  }
+  acc.v[0] = _mm512_add_epi64(acc.v[0], _mm512_alignr_epi64(carry.v[0], _mm512_setzero_si512(), 7));
 #pragma GCC unroll 8
-  for (int k = 1; k < K; ++k) acc[k] = _mm512_add_epi64(acc[k], _mm512_alignr_epi64(carry[k], carry[k - 1], 7));
+  for (int k = 1; k < Z; ++k) acc.v[k] = _mm512_add_epi64(acc.v[k], _mm512_alignr_epi64(carry.v[k], carry.v[k - 1], 7));
   std::uint64_t generate = 0, propagate = 0;
 #pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
-    generate |= static_cast<std::uint64_t>(_mm512_cmpgt_epu64_mask(acc[k], mask)) << (8 * k);
-    propagate |= static_cast<std::uint64_t>(_mm512_cmpeq_epu64_mask(acc[k], mask)) << (8 * k);
+  for (int k = 0; k < Z; ++k) {
+    generate |= static_cast<std::uint64_t>(_mm512_cmpgt_epu64_mask(acc.v[k], mask)) << (8 * k);
+    propagate |= static_cast<std::uint64_t>(_mm512_cmpeq_epu64_mask(acc.v[k], mask)) << (8 * k);
+  }
+  if constexpr (Tail) {
+    generate |= static_cast<std::uint64_t>(_mm256_cmpgt_epu64_mask(acc.t, mask4)) << (8 * Z);
+    propagate |= static_cast<std::uint64_t>(_mm256_cmpeq_epu64_mask(acc.t, mask4)) << (8 * Z);
   }
   const std::uint64_t incoming = ConstantTime::ValueBarrier(((generate << 1) + propagate) ^ propagate);
   const __m512i one = _mm512_set1_epi64(1);
 #pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
+  for (int k = 0; k < Z; ++k) {
     const __mmask8 in = static_cast<__mmask8>(incoming >> (8 * k));
-    acc[k] = _mm512_and_si512(_mm512_mask_add_epi64(acc[k], in, acc[k], one), mask);
+    acc.v[k] = _mm512_and_si512(_mm512_mask_add_epi64(acc.v[k], in, acc.v[k], one), mask);
+  }
+  if constexpr (Tail) {
+    const __mmask8 in = static_cast<__mmask8>(incoming >> (8 * Z));
+    acc.t = _mm256_and_si256(_mm256_mask_add_epi64(acc.t, in, acc.t, _mm512_castsi512_si256(one)), mask4);
   }
 }
 
 // r1 := a1*b1/R mod m1 and r2 := a2*b2/R mod m2 (almost reduced: below 2m for inputs below 2m), over N
-// limbs in K registers. The two products share nothing, so their steps interleave. r may be a or b.
-template <int K, int N>
+// limbs. The two products share nothing, so their steps interleave. r may be a or b.
+template <int Z, bool Tail, int N>
 QARVEX_IFMA_TARGET void DualProduct(Limb* r1, const Limb* a1, const Limb* b1, const Half52& h1, Limb* r2,
                                     const Limb* a2, const Limb* b2, const Half52& h2) {
-  __m512i acc1[K], acc2[K], x1[K], x2[K];
-#pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
-    acc1[k] = _mm512_setzero_si512();
-    acc2[k] = _mm512_setzero_si512();
-    x1[k] = _mm512_load_si512(a1 + 8 * k);
-    x2[k] = _mm512_load_si512(a2 + 8 * k);
-  }
+  Regs<Z, Tail> acc1, acc2, x1, x2;
+  Clear(acc1);
+  Clear(acc2);
+  Load(x1, a1);
+  Load(x2, a2);
   const __m512i k01 = _mm512_set1_epi64(static_cast<long long>(h1.k0));
   const __m512i k02 = _mm512_set1_epi64(static_cast<long long>(h2.k0));
   for (int i = 0; i < N; ++i) {
-    ProductStep<K>(acc1, x1, h1.m, k01, b1[i]);
-    ProductStep<K>(acc2, x2, h2.m, k02, b2[i]);
+    ProductStep(acc1, x1, h1.m, k01, b1[i]);
+    ProductStep(acc2, x2, h2.m, k02, b2[i]);
   }
-  Normalize<K>(acc1);
-  Normalize<K>(acc2);
-#pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
-    _mm512_store_si512(r1 + 8 * k, acc1[k]);
-    _mm512_store_si512(r2 + 8 * k, acc2[k]);
-  }
+  Normalize(acc1);
+  Normalize(acc2);
+  Store(r1, acc1);
+  Store(r2, acc2);
 }
 
 // r := the table entry number index (entries MaxLanes apart), reading every entry in full and keeping
 // the one whose number matches under a lane mask.
-template <int K>
+template <int Z, bool Tail>
 QARVEX_IFMA_TARGET void SelectEntry(Limb* r, const Limb (*table)[MaxLanes], unsigned entries, Limb index) {
   const __m512i wanted = _mm512_set1_epi64(static_cast<long long>(index));
-  __m512i x[K];
+  Regs<Z, Tail> x, e;
+  Clear(x);
+  for (unsigned j = 0; j < entries; ++j) {
+    const __mmask8 hit = _mm512_cmpeq_epi64_mask(_mm512_set1_epi64(j), wanted);
+    Load(e, table[j]);
 #pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) x[k] = _mm512_setzero_si512();
-  for (unsigned e = 0; e < entries; ++e) {
-    const __mmask8 hit = _mm512_cmpeq_epi64_mask(_mm512_set1_epi64(e), wanted);
-#pragma GCC unroll 8
-    for (int k = 0; k < K; ++k) x[k] = _mm512_mask_mov_epi64(x[k], hit, _mm512_load_si512(table[e] + 8 * k));
+    for (int k = 0; k < Z; ++k) x.v[k] = _mm512_mask_mov_epi64(x.v[k], hit, e.v[k]);
+    if constexpr (Tail) x.t = _mm256_mask_mov_epi64(x.t, hit, e.t);
   }
-#pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) _mm512_store_si512(r + 8 * k, x[k]);
+  Store(r, x);
 }
 
 // Every value of one dual exponentiation, wiped as one block at the end.
@@ -293,7 +353,7 @@ void FinishHalf(Digit* a, unsigned aDigits, Limb* wide, const Limb* x52, const M
     a[i] = i < 2 * mod.limbs ? static_cast<Digit>(wide[i / 2] >> (32 * (i % 2))) : 0;
 }
 
-template <int K, int N>
+template <int Z, bool Tail, int N>
 QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const Digit* c1, unsigned c1Digits, const Digit* c2,
                                 unsigned c2Digits, unsigned exponentDigits) {
   Half52& h1 = w.half[0];
@@ -304,22 +364,22 @@ QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const Digit* c1, unsigned c1Dig
 
   for (unsigned e = 2; e < entries; ++e) {
     const unsigned x = e % 2 == 0 ? e / 2 : e - 1, y = e % 2 == 0 ? e / 2 : 1;
-    DualProduct<K, N>(h1.table[e], h1.table[x], h1.table[y], h1, h2.table[e], h2.table[x], h2.table[y], h2);
+    DualProduct<Z, Tail, N>(h1.table[e], h1.table[x], h1.table[y], h1, h2.table[e], h2.table[x], h2.table[y], h2);
   }
 
   // The top window takes what is left over when the bits are cut into whole windows from the bottom.
   unsigned pos = bits - (bits % window == 0 ? window : bits % window);
-  SelectEntry<K>(h1.power, h1.table, entries, WindowValue(c1, c1Digits, pos, bits - pos));
-  SelectEntry<K>(h2.power, h2.table, entries, WindowValue(c2, c2Digits, pos, bits - pos));
+  SelectEntry<Z, Tail>(h1.power, h1.table, entries, WindowValue(c1, c1Digits, pos, bits - pos));
+  SelectEntry<Z, Tail>(h2.power, h2.table, entries, WindowValue(c2, c2Digits, pos, bits - pos));
   while (pos > 0) {
     pos -= window;
     for (unsigned s = 0; s < window; ++s)
-      DualProduct<K, N>(h1.power, h1.power, h1.power, h1, h2.power, h2.power, h2.power, h2);
-    SelectEntry<K>(h1.entry, h1.table, entries, WindowValue(c1, c1Digits, pos, window));
-    SelectEntry<K>(h2.entry, h2.table, entries, WindowValue(c2, c2Digits, pos, window));
-    DualProduct<K, N>(h1.power, h1.power, h1.entry, h1, h2.power, h2.power, h2.entry, h2);
+      DualProduct<Z, Tail, N>(h1.power, h1.power, h1.power, h1, h2.power, h2.power, h2.power, h2);
+    SelectEntry<Z, Tail>(h1.entry, h1.table, entries, WindowValue(c1, c1Digits, pos, window));
+    SelectEntry<Z, Tail>(h2.entry, h2.table, entries, WindowValue(c2, c2Digits, pos, window));
+    DualProduct<Z, Tail, N>(h1.power, h1.power, h1.entry, h1, h2.power, h2.power, h2.entry, h2);
   }
-  DualProduct<K, N>(h1.power, h1.power, w.unit, h1, h2.power, h2.power, w.unit, h2);
+  DualProduct<Z, Tail, N>(h1.power, h1.power, w.unit, h1, h2.power, h2.power, w.unit, h2);
 }
 
 // The kernels keep their values in vector registers that the compiler may spill to the stack; this
@@ -357,10 +417,10 @@ void ModExpDualIfma(Digit* a1, const Digit* b1, const Digit* c1, unsigned c1Digi
   PrepareHalf(w.half[1], w.wide[1], w.scratch, b2, bDigits, mod2, lanes);
 
   switch (limbs) {
-    case 8: DualExp<2, 10>(w, c1, digits1, c2, digits2, exponentDigits); break;
-    case 16: DualExp<3, 20>(w, c1, digits1, c2, digits2, exponentDigits); break;
-    case 24: DualExp<4, 30>(w, c1, digits1, c2, digits2, exponentDigits); break;
-    default: DualExp<5, 40>(w, c1, digits1, c2, digits2, exponentDigits); break;
+    case 8: DualExp<1, true, 10>(w, c1, digits1, c2, digits2, exponentDigits); break;
+    case 16: DualExp<2, true, 20>(w, c1, digits1, c2, digits2, exponentDigits); break;
+    case 24: DualExp<4, false, 30>(w, c1, digits1, c2, digits2, exponentDigits); break;
+    default: DualExp<5, false, 40>(w, c1, digits1, c2, digits2, exponentDigits); break;
   }
 
   // The exponents and the bases have been read; a result may be either of its own.
