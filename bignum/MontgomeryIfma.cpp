@@ -190,14 +190,19 @@ QARVEX_IFMA_INLINE void Clear(Regs<Z, Tail>& x) {
 }
 
 // One multiply-and-reduce step of a Montgomery product on one number: acc := (acc + a*bi + q*m)/2^52
-// with q chosen so the division is exact in the low lane. The high product halves belong one lane up,
-// which after the lane shift is their own lane; they are summed apart from the accumulator so that only
-// the low halves, the choice of q and the shift lie on the chain from one step to the next.
+// with q chosen so the division is exact in the low lane. Only the low lane of acc, the choice of q and
+// the lane shift lie on the chain from one step to the next, so the rest is kept off it: q is the sum of
+// acc0*k0 and a0*(bi*k0), whose second term the caller computed ahead (bk = bi*k0 mod 2^52), and the high
+// product halves, which belong one lane up (their own lane after the shift), are summed apart together
+// with the low lane's carry and added once after the shift.
 template <int Z, bool Tail>
-QARVEX_IFMA_INLINE void ProductStep(Regs<Z, Tail>& acc, const Regs<Z, Tail>& a, const Limb* m, __m512i k0, Limb bi) {
+QARVEX_IFMA_INLINE void ProductStep(Regs<Z, Tail>& acc, const Regs<Z, Tail>& a, const Limb* m, __m512i k0, Limb bi,
+                                    Limb bk) {
   const __m512i zero = _mm512_setzero_si512();
   const __m512i b = _mm512_set1_epi64(static_cast<long long>(bi));
   const __m256i b4 = _mm512_castsi512_si256(b);
+  const __m512i y = _mm512_add_epi64(_mm512_madd52lo_epu64(zero, acc.v[0], k0),
+                                     _mm512_madd52lo_epu64(zero, a.v[0], _mm512_set1_epi64(static_cast<long long>(bk))));
   Regs<Z, Tail> high;
 #pragma GCC unroll 8
   for (int k = 0; k < Z; ++k) acc.v[k] = _mm512_madd52lo_epu64(acc.v[k], a.v[k], b);
@@ -205,7 +210,6 @@ QARVEX_IFMA_INLINE void ProductStep(Regs<Z, Tail>& acc, const Regs<Z, Tail>& a, 
 #pragma GCC unroll 8
   for (int k = 0; k < Z; ++k) high.v[k] = _mm512_madd52hi_epu64(zero, a.v[k], b);
   if constexpr (Tail) high.t = _mm256_madd52hi_epu64(_mm256_setzero_si256(), a.t, b4);
-  const __m512i y = _mm512_madd52lo_epu64(zero, acc.v[0], k0);
   const __m512i q = _mm512_broadcastq_epi64(_mm512_castsi512_si128(y));
   const __m256i q4 = _mm512_castsi512_si256(q);
 #pragma GCC unroll 8
@@ -220,7 +224,7 @@ QARVEX_IFMA_INLINE void ProductStep(Regs<Z, Tail>& acc, const Regs<Z, Tail>& a, 
     high.t = _mm256_madd52hi_epu64(high.t, mt, q4);
   }
   // The low lane is now a multiple of 2^52: its upper bits carry into the lane that takes its place.
-  const __m512i carry = _mm512_maskz_srli_epi64(1, acc.v[0], 52);
+  high.v[0] = _mm512_add_epi64(high.v[0], _mm512_maskz_srli_epi64(1, acc.v[0], 52));
 #pragma GCC unroll 8
   for (int k = 0; k + 1 < Z; ++k) acc.v[k] = _mm512_alignr_epi64(acc.v[k + 1], acc.v[k], 1);
   if constexpr (Tail) {
@@ -230,7 +234,6 @@ QARVEX_IFMA_INLINE void ProductStep(Regs<Z, Tail>& acc, const Regs<Z, Tail>& a, 
   } else {
     acc.v[Z - 1] = _mm512_alignr_epi64(zero, acc.v[Z - 1], 1);
   }
-  acc.v[0] = _mm512_add_epi64(acc.v[0], carry);
 #pragma GCC unroll 8
   for (int k = 0; k < Z; ++k) acc.v[k] = _mm512_add_epi64(acc.v[k], high.v[k]);
 }
@@ -294,8 +297,8 @@ QARVEX_IFMA_TARGET void DualProduct(Limb* r1, const Limb* a1, const Limb* b1, co
   const __m512i k01 = _mm512_set1_epi64(static_cast<long long>(h1.k0));
   const __m512i k02 = _mm512_set1_epi64(static_cast<long long>(h2.k0));
   for (int i = 0; i < N; ++i) {
-    ProductStep(acc1, x1, h1.m, k01, b1[i]);
-    ProductStep(acc2, x2, h2.m, k02, b2[i]);
+    ProductStep(acc1, x1, h1.m, k01, b1[i], (b1[i] * h1.k0) & Mask52);
+    ProductStep(acc2, x2, h2.m, k02, b2[i], (b2[i] * h2.k0) & Mask52);
   }
   Normalize(acc1);
   Normalize(acc2);
