@@ -1,23 +1,16 @@
-// Modular exponentiation for odd moduli in Montgomery form, by fixed windows, in constant time.
+// Modular exponentiation in Montgomery form: by fixed windows in constant time for secret exponents, by
+// plain square-and-multiply for public ones, and BNModExp's path for odd moduli built on the former.
 //
-// The exponent is read from its top in windows of w bits. Every window costs w squarings, one read of
-// the whole power table under masks and one product, whatever its bits, including the zero windows
-// above the exponent's top bit within its top digit. Timing therefore follows the modulus's significant
-// length and the exponent's significant digit count (32-bit digits) and nothing else: not the bits of
-// the exponent, not the base. Scanning only the significant digits matters for speed: callers hold
-// exponents of half the modulus length, or less, in arrays of full length. The digit count of a secret
-// exponent is no secret in practice: an RSA private exponent fills the modulus's digits except with
-// probability 2^-32, and a prime test's exponent has the length of the number tested.
+// The constant-time method reads the exponent from its top in windows of w bits. Every window costs w
+// squarings, one read of the whole power table under masks and one product, whatever its bits,
+// including zero windows at the top. Its time follows the modulus's limb count and the number of
+// exponent bits it is told to scan, nothing else.
 #include "bignum/BigNumInternal.h"
-#include "bignum/ConstantTime.h"
-#include "bignum/Montgomery.h"
+#include "bignum/MontgomeryInternal.h"
 
 namespace Rsa {
 
 namespace {
-
-constexpr unsigned MaxWindowBits = 5;
-constexpr unsigned MaxTableEntries = 1u << MaxWindowBits;
 
 // The window size for an exponent of this many bits: a window of w bits costs 2^w table products once
 // and a read of all 2^w entries at every window, against bits/w window products. The thresholds are
@@ -30,7 +23,8 @@ unsigned WindowBits(unsigned exponentBits) {
   return 5;
 }
 
-// Bits pos .. pos + width - 1 of the exponent (width <= 32). Which digits are read depends on pos alone.
+// Bits pos .. pos + width - 1 of the exponent (width <= 32) of cDigits digits. Which digits are read
+// depends on pos alone.
 Limb WindowValue(const Digit* c, unsigned cDigits, unsigned pos, unsigned width) {
   const unsigned i = pos / 32;
   Limb x = c[i];
@@ -38,36 +32,95 @@ Limb WindowValue(const Digit* c, unsigned cDigits, unsigned pos, unsigned width)
   return (x >> (pos % 32)) & ((Limb{1} << width) - 1);
 }
 
-// r := table entry number index, reading every entry and keeping the one whose number matches.
-void SelectEntry(Limb* r, const Limb* table, unsigned entries, unsigned n, Limb index) {
-  for (unsigned j = 0; j < n; ++j) r[j] = 0;
-  for (unsigned e = 0; e < entries; ++e) {
-    const Limb mask = ConstantTime::MaskEqual<Limb>(e, index);
-    const Limb* entry = table + e * n;
-    for (unsigned j = 0; j < n; ++j) r[j] |= entry[j] & mask;
+// r := entry number index of a table stored limb by limb (limb j of every entry together, so that one
+// pass reads them in order). Every entry is read; r is written once per limb.
+void SelectEntry(Limb* r, const Limb* columns, unsigned entries, unsigned n, Limb index) {
+  Limb mask[MaxWindowEntries];
+  for (unsigned e = 0; e < entries; ++e) mask[e] = ConstantTime::MaskEqual<Limb>(e, index);
+  for (unsigned j = 0; j < n; ++j) {
+    const Limb* column = columns + j * entries;
+    Limb value = 0;
+    for (unsigned e = 0; e < entries; ++e) value |= column[e] & mask[e];
+    r[j] = value;
   }
 }
-
-// Every value of one exponentiation, wiped as one block at the end.
-struct ExpWorkArea {
-  MontModulus mod;
-  Limb table[MaxTableEntries * MontLimbs];  // Montgomery forms of b^0 .. b^(2^w - 1), n limbs apart
-  Limb power[MontLimbs];                    // the running power
-  Limb entry[MontLimbs];                    // the table entry picked for this window
-  Limb q[2 * MontLimbs];                    // work area of one product
-  Limb scratch[3 * MontLimbs];              // conversions in and out
-};
 
 // The product kernels keep their running columns in registers, and the compiler may spill some of them
 // to the stack, where they would outlive the call. This frame lies where the kernels' frames lay, below
 // the caller's, and its wipe overwrites whatever they left there. On 32-bit machines, where every limb
 // takes two registers, the kernels spill more and their frames reach past 2 KB.
-[[gnu::noinline]] void WipeKernelFrames() {
+[[gnu::noinline]] void WipeBelow() {
   unsigned char area[4096];
   BNWipe(area, 0, sizeof area);
 }
 
 }  // namespace
+
+void MontWipeStack() { WipeBelow(); }
+
+void MontExp(Limb* r, const Limb* base, const Digit* c, unsigned expBits, const MontModulus& mod, MontExpWork& w) {
+  const unsigned n = mod.limbs;
+  if (expBits == 0) {
+    for (unsigned j = 0; j < n; ++j) r[j] = mod.one[j];
+    return;
+  }
+  const unsigned cDigits = (expBits + 31) / 32;
+  const unsigned window = WindowBits(expBits);
+  const unsigned entries = 1u << window;
+
+  // The powers base^0 .. base^(2^w - 1) one after another, then regrouped limb by limb for the reads.
+  Limb* powers = w.powers;
+  for (unsigned j = 0; j < n; ++j) {
+    powers[j] = mod.one[j];
+    powers[n + j] = base[j];
+  }
+  for (unsigned e = 2; e < entries; ++e) {
+    if (e % 2 == 0)
+      MontSquare(powers + e * n, powers + e / 2 * n, mod, w.q);
+    else
+      MontProduct(powers + e * n, powers + (e - 1) * n, powers + n, mod, w.q);
+  }
+  for (unsigned e = 0; e < entries; ++e)
+    for (unsigned j = 0; j < n; ++j) w.columns[j * entries + e] = powers[e * n + j];
+
+  // The top window takes what is left over when the bits are cut into whole windows from the bottom.
+  unsigned pos = expBits - (expBits % window == 0 ? window : expBits % window);
+  SelectEntry(r, w.columns, entries, n, WindowValue(c, cDigits, pos, expBits - pos));
+  while (pos > 0) {
+    pos -= window;
+    for (unsigned s = 0; s < window; ++s) MontSquare(r, r, mod, w.q);
+    SelectEntry(w.entry, w.columns, entries, n, WindowValue(c, cDigits, pos, window));
+    MontProduct(r, r, w.entry, mod, w.q);
+  }
+}
+
+void MontExpPublicVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod,
+                          Limb* q) {
+  const unsigned n = mod.limbs;
+  const unsigned bits = BNBits(c, cDigits);
+  if (bits == 0) {
+    for (unsigned j = 0; j < n; ++j) r[j] = mod.one[j];
+    return;
+  }
+  // r may be base: the base is copied before r is first written.
+  Limb b[MontLimbs];
+  for (unsigned j = 0; j < n; ++j) b[j] = base[j];
+  for (unsigned j = 0; j < n; ++j) r[j] = b[j];
+  for (unsigned i = bits - 1; i-- > 0;) {
+    MontSquare(r, r, mod, q);
+    if ((c[i / 32] >> (i % 32)) & 1) MontProduct(r, r, b, mod, q);
+  }
+  BNWipe(b, 0, sizeof b);
+}
+
+void MontExpPairGeneric(const MontExpJob& first, const MontExpJob& second) {
+  MontExpWork w;
+  MontExp(first.r, first.base, first.exponent, first.expBits, *first.mod, w);
+  MontExp(second.r, second.base, second.exponent, second.expBits, *second.mod, w);
+  BNWipe(&w, 0, sizeof w);
+}
+
+MontExpPairFn SelectMontExpPair(const MontModulus&, const MontModulus&) { return &MontExpPairGeneric; }
 
 void BNModExpMontgomery(Digit* a, const Digit* b, const Digit* c, unsigned cDigits, const Digit* d,
                         unsigned dDigits) {
@@ -78,38 +131,22 @@ void BNModExpMontgomery(Digit* a, const Digit* b, const Digit* c, unsigned cDigi
     return;
   }
 
-  ExpWorkArea w;
-  MontModulus& mod = w.mod;
-  MontSetupVarTime(mod, d, dDigits);
-  const unsigned n = mod.limbs;
-  const unsigned bits = 32 * exponentDigits;
-  const unsigned window = WindowBits(bits);
-  const unsigned entries = 1u << window;
-
-  Limb* table = w.table;
-  for (unsigned j = 0; j < n; ++j) table[j] = mod.one[j];
-  MontToForm(table + n, b, dDigits, mod, w.scratch);
-  for (unsigned e = 2; e < entries; ++e) {
-    if (e % 2 == 0)
-      MontSquare(table + e * n, table + e / 2 * n, mod, w.q);
-    else
-      MontProduct(table + e * n, table + (e - 1) * n, table + n, mod, w.q);
-  }
-
-  // The top window takes what is left over when the bits are cut into whole windows from the bottom.
-  unsigned pos = bits - (bits % window == 0 ? window : bits % window);
-  SelectEntry(w.power, table, entries, n, WindowValue(c, exponentDigits, pos, bits - pos));
-  while (pos > 0) {
-    pos -= window;
-    for (unsigned s = 0; s < window; ++s) MontSquare(w.power, w.power, mod, w.q);
-    SelectEntry(w.entry, table, entries, n, WindowValue(c, exponentDigits, pos, window));
-    MontProduct(w.power, w.power, w.entry, mod, w.q);
-  }
+  struct {
+    MontModulus mod;
+    Limb base[MontLimbs];
+    Limb power[MontLimbs];
+    Limb scratch[3 * MontLimbs];
+    MontExpWork exp;
+  } w;
+  // The modulus is public here: its significant length sets the limb count.
+  MontSetup(w.mod, d, BNDigits(d, dDigits));
+  MontToForm(w.base, b, dDigits, w.mod, w.scratch);
+  MontExp(w.power, w.base, c, 32 * exponentDigits, w.mod, w.exp);
 
   // The exponent and the base have been read; a may be either of them, or the modulus.
-  MontFromForm(a, dDigits, w.power, mod, w.scratch);
+  MontFromForm(a, dDigits, w.power, w.mod, w.scratch);
   BNWipe(&w, 0, sizeof w);
-  WipeKernelFrames();
+  MontWipeStack();
 }
 
 }  // namespace Rsa

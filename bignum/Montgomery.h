@@ -3,8 +3,11 @@
 // Values here are held in 64-bit limbs, least significant first; the kernel multiplies limbs into
 // 128-bit products, which the rest of the library (32-bit digits throughout) does not. With n limbs and
 // R = 2^(64n), the Montgomery form of x is x*R mod m, and the Montgomery product of two forms is
-// a*b/R mod m, which is again a form. Every routine here except the set-up runs in time that depends on
-// the modulus length only: no branch and no memory address depends on the values multiplied.
+// a*b/R mod m, which is again a form. Every routine here runs in constant time, its time depending on
+// the lengths only, unless its name ends in VarTime. The set-up and conversions live in
+// MontgomerySetup.cpp, the portable kernels in MontgomeryPortable.cpp, the x86-64 ADX/BMI2 kernels in
+// MontgomeryAdx.cpp, the choice between them in MontgomeryKernels.cpp and KernelChoice.cpp, the
+// exponentiations in ModExpMontgomery.cpp.
 #pragma once
 
 #include <cstdint>
@@ -76,41 +79,95 @@ using WideLimb = TwoLimbs;
 // Capacity, in limbs, of each Montgomery value: a modulus of up to ScratchDigits digits.
 inline constexpr unsigned MontLimbs = (ScratchDigits + 1) / 2;
 
-// An odd modulus with what every Montgomery product and conversion needs. All of it is derived from the
-// modulus, which is public; it is still wiped with the other work areas.
+// An odd modulus with what every Montgomery product and conversion needs: the reusable object that the
+// exponentiation, the component's per-key contexts and the prime tests share. For a secret modulus
+// (a prime of a key, a prime candidate) all of it is secret; it is wiped like the other work areas.
 struct MontModulus {
   Limb m[MontLimbs];    // the modulus
   Limb rr[MontLimbs];   // R^2 mod m: the Montgomery product by it converts into Montgomery form
   Limb one[MontLimbs];  // R mod m: the Montgomery form of 1
   Limb mInv;            // -1/m mod 2^64
-  unsigned limbs;       // n, the modulus's significant 64-bit limbs
+  unsigned limbs;       // n, the modulus's 64-bit limbs
 };
 
-// Sets mod up for the odd modulus d of dDigits digits (d must be odd, dDigits <= ScratchDigits). It
-// divides, and so branches on the modulus; the modulus is public.
-void MontSetupVarTime(MontModulus& mod, const Digit* d, unsigned dDigits);
+// Sets mod up for the odd modulus d of dDigits digits, every one of which counts: mod.limbs is
+// (dDigits + 1) / 2, whatever the value of the top digits (dDigits <= ScratchDigits). Constant time:
+// nothing divides, and no branch or memory address depends on d; time depends on dDigits alone. A caller
+// with a public modulus passes its significant digits (BNDigits) for the shortest limb count.
+void MontSetup(MontModulus& mod, const Digit* d, unsigned dDigits);
+
+// The kernel families; which one runs is chosen once per process (see SelectedMontKernel).
+enum class MontKernel { Portable, Adx, Ifma };
+// The family this process uses: the best the processor offers, unless the environment variable
+// QARVEX_KERNEL (portable, adx, ifma) forces one that the processor and the build have.
+MontKernel SelectedMontKernel();
 
 // r := a*b/R mod m, fully reduced. Requires a*b < m*R (both below m, or one below m and the other below
-// R). r may be a or b. q is a work area of 2*mod.limbs limbs that the caller wipes.
+// R). r may be a or b. q is a work area of 2*mod.limbs limbs that the caller wipes. Constant time.
 void MontProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q);
-// r := a*a/R mod m, fully reduced. Requires a < m. r may be a. q as for MontProduct.
+// r := a*a/R mod m, fully reduced. Requires a < m. r may be a. q as for MontProduct. Constant time.
 void MontSquare(Limb* r, const Limb* a, const MontModulus& mod, Limb* q);
 // The same by the portable kernels, whatever the processor offers; for checking one kernel by the other.
 void MontProductPortable(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q);
 void MontSquarePortable(Limb* r, const Limb* a, const MontModulus& mod, Limb* q);
 
 // r := x*R mod m, the Montgomery form of x, for any x of xDigits digits (also x >= m, also x longer than
-// the modulus). Time depends on xDigits and the modulus length, never on x's value. work needs
-// 3*mod.limbs limbs; the caller wipes it.
+// the modulus). Constant time: depends on xDigits and the modulus length, never on x's value or m's.
+// work needs 3*mod.limbs limbs; the caller wipes it.
 void MontToForm(Limb* r, const Digit* x, unsigned xDigits, const MontModulus& mod, Limb* work);
-// a := x/R mod m over aDigits digits (aDigits at least the modulus's significant digits), the ordinary
-// value of the Montgomery form x < m. work needs 3*mod.limbs limbs; the caller wipes it.
+// a := x/R mod m over aDigits digits (aDigits at least 2*mod.limbs, or the modulus's significant
+// digits), the ordinary value of the Montgomery form x < m. Constant time. work needs 3*mod.limbs limbs;
+// the caller wipes it.
 void MontFromForm(Digit* a, unsigned aDigits, const Limb* x, const MontModulus& mod, Limb* work);
 
-// a := b^c mod d for an odd d, in Montgomery form by fixed windows, in time that depends only on the
-// modulus's significant length and the exponent's significant digit count. Same contract as BNModExp:
-// dDigits <= ScratchDigits, any cDigits, exponent zero gives 1 (not reduced, also modulo 1), a may be b,
-// c or d, b need not be below d.
+// Largest window of the constant-time exponentiation, and its table size.
+inline constexpr unsigned MaxWindowBits = 5;
+inline constexpr unsigned MaxWindowEntries = 1u << MaxWindowBits;
+
+// Work area of one constant-time exponentiation; the caller wipes it.
+struct MontExpWork {
+  Limb powers[MaxWindowEntries * MontLimbs];   // base^0 .. base^(2^w - 1), n limbs apart
+  Limb columns[MaxWindowEntries * MontLimbs];  // the same regrouped limb by limb for the masked reads
+  Limb entry[MontLimbs];                       // the entry picked for the current window
+  Limb q[2 * MontLimbs];                       // work area of one product
+};
+
+// r := base^c in Montgomery form, from the form of the base (below m). Exactly expBits bits of c are
+// scanned (c holds at least (expBits + 31) / 32 digits; bits above expBits are ignored), by fixed
+// windows, each costing the same squarings, one masked read of the whole table and one product.
+// Constant time: depends on mod.limbs and expBits only. expBits = 0 gives the form of 1. r may be base.
+void MontExp(Limb* r, const Limb* base, const Digit* c, unsigned expBits, const MontModulus& mod, MontExpWork& w);
+// The same for a public exponent of cDigits digits, by square-and-multiply over its significant bits:
+// it branches on the exponent's bits, so it serves public exponents only. Constant time in the base.
+// q is a work area of 2*mod.limbs limbs that the caller wipes. r may be base.
+void MontExpPublicVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod,
+                          Limb* q);
+
+// One exponentiation of a pair: *r := base^exponent in Montgomery form modulo *mod, expBits bits scanned.
+struct MontExpJob {
+  Limb* r;
+  const Limb* base;
+  const Digit* exponent;
+  unsigned expBits;
+  const MontModulus* mod;
+};
+// Two independent constant-time exponentiations, such as the two halves of a private-key operation by
+// the Chinese remainder theorem. Same contract as MontExp for each job.
+using MontExpPairFn = void (*)(const MontExpJob& first, const MontExpJob& second);
+// Runs the two jobs one after the other with MontExp.
+void MontExpPairGeneric(const MontExpJob& first, const MontExpJob& second);
+// The pair implementation for these two moduli on this processor: where a kernel computes both halves
+// at once (a vector unit working on both), it is chosen here; otherwise MontExpPairGeneric.
+MontExpPairFn SelectMontExpPair(const MontModulus& first, const MontModulus& second);
+
+// Overwrites the stack area below the caller, where the kernels' frames lay: they may spill limbs of
+// secret values there. Callers run it once after a secret computation.
+void MontWipeStack();
+
+// a := b^c mod d for an odd d, by MontExp over the exponent's significant digits. Same contract as
+// BNModExp: dDigits <= ScratchDigits, any cDigits, exponent zero gives 1 (not reduced, also modulo 1), a
+// may be b, c or d, b need not be below d. Constant time in b and c's bits; time depends on the
+// modulus's significant length and the exponent's significant digit count.
 void BNModExpMontgomery(Digit* a, const Digit* b, const Digit* c, unsigned cDigits, const Digit* d,
                         unsigned dDigits);
 

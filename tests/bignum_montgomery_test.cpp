@@ -82,13 +82,41 @@ Digits BelowModulus(OperandSource& src, const Mpz& m, unsigned n, int kind) {
 
 }  // namespace
 
+// The constant-time set-up counts every digit it is given, so a secret modulus can be passed at its
+// public length even when its top digits happen to be zero; R then follows the digit count. Moduli 1 and
+// 3, all-ones moduli and moduli with zero top digits, against GMP.
+TEST(Montgomery, SetupMatchesGmpForEveryDigitCountGiven) {
+  OperandSource src(0x5E7);
+  for (unsigned md = 1; md <= ScratchDigits; md += md < 20 ? 1 : 17) {
+    for (unsigned padding : {0u, 1u, 2u, 3u}) {
+      const unsigned dDigits = std::min(ScratchDigits, md + padding);
+      Digits d = OddModulus(src, dDigits, md);
+      if (padding == 3) std::fill(d.begin(), d.begin() + md, 0xFFFFFFFFu);
+      if (md == 1 && padding < 2) d[0] = padding == 0 ? 1 : 3;
+      const Mpz m(d);
+      MontModulus mod;
+      MontSetup(mod, d.data(), dDigits);
+      const unsigned n = mod.limbs;
+      ASSERT_EQ(n, (dDigits + 1) / 2);
+      Mpz r, rr;
+      mpz_setbit(r, 64 * n);
+      mpz_mul(rr, r, r);
+      mpz_mod(r, r, m);
+      mpz_mod(rr, rr, m);
+      EXPECT_EQ(Mpz(LimbsToDigits(mod.one, n)), r) << md << " digits given as " << dDigits;
+      EXPECT_EQ(Mpz(LimbsToDigits(mod.rr, n)), rr) << md << " digits given as " << dDigits;
+      EXPECT_EQ(mod.m[0] * (0 - mod.mInv), Limb{1}) << md << " digits given as " << dDigits;
+    }
+  }
+}
+
 TEST(Montgomery, ProductSquareAndConversionsMatchGmpAtEveryLength) {
   OperandSource src(0x3047);
   for (unsigned md = 1; md <= ScratchDigits; ++md) {
     const Digits d = OddModulus(src, md, md);
     const Mpz m(d);
     MontModulus mod;
-    MontSetupVarTime(mod, d.data(), md);
+    MontSetup(mod, d.data(), md);
     const unsigned n = mod.limbs;
     ASSERT_EQ(n, (md + 1) / 2);
     Limb q[2 * MontLimbs], work[3 * MontLimbs];

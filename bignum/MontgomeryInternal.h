@@ -1,0 +1,76 @@
+// Helpers shared by the Montgomery set-up, its kernels and the exponentiation; internal to bignum/.
+// Everything here runs in time that depends on the limb counts only.
+#pragma once
+
+#include "bignum/ConstantTime.h"
+#include "bignum/Montgomery.h"
+
+// The ADX/BMI2 kernels exist on x86-64 builds by GCC or Clang (their inline assembly needs both).
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QARVEX_HAVE_ADX_KERNELS 1
+#else
+#define QARVEX_HAVE_ADX_KERNELS 0
+#endif
+
+namespace Rsa::MontDetail {
+
+// top:hi:lo += x*y. Written as one 128-bit sum with its carry counted in top, which compilers turn into
+// a multiply followed by one add-with-carry chain.
+[[gnu::always_inline]] inline void MulAdd(Limb& lo, Limb& hi, Limb& top, Limb x, Limb y) {
+  const WideLimb p = static_cast<WideLimb>(x) * y;
+  const WideLimb sum = ((static_cast<WideLimb>(hi) << 64) | lo) + p;
+  top += sum < p;
+  lo = static_cast<Limb>(sum);
+  hi = static_cast<Limb>(sum >> 64);
+}
+
+// top:hi:lo += c2:c1:c0.
+[[gnu::always_inline]] inline void Add3(Limb& lo, Limb& hi, Limb& top, Limb c0, Limb c1, Limb c2) {
+  const WideLimb x = (static_cast<WideLimb>(hi) << 64) | lo;
+  const WideLimb y = (static_cast<WideLimb>(c1) << 64) | c0;
+  const WideLimb s = x + y;
+  top += c2 + (s < y);
+  lo = static_cast<Limb>(s);
+  hi = static_cast<Limb>(s >> 64);
+}
+
+// carry:r (n + 1 limbs) minus m when that is not negative; carry:r must be below 2m for a full reduction.
+// The comparison is a full borrow pass, the subtraction a second pass under a mask.
+inline void SubtractModulusOnce(Limb* r, Limb carry, const Limb* m, unsigned n) {
+  Limb borrow = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const WideLimb t = static_cast<WideLimb>(r[i]) - m[i] - borrow;
+    borrow = static_cast<Limb>(t >> 64) & 1;
+  }
+  // Subtract when carry:r >= m, that is when the top limb is set or r alone does not borrow.
+  const Limb mask = ConstantTime::MaskFromBit<Limb>(carry | (borrow ^ 1));
+  borrow = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const WideLimb t = static_cast<WideLimb>(r[i]) - (m[i] & mask) - borrow;
+    r[i] = static_cast<Limb>(t);
+    borrow = static_cast<Limb>(t >> 64) & 1;
+  }
+}
+
+// r := b + c over n limbs; returns the carry.
+inline Limb AddLimbs(Limb* r, const Limb* b, const Limb* c, unsigned n) {
+  Limb carry = 0;
+  for (unsigned i = 0; i < n; ++i) {
+    const WideLimb t = static_cast<WideLimb>(b[i]) + c[i] + carry;
+    r[i] = static_cast<Limb>(t);
+    carry = static_cast<Limb>(t >> 64);
+  }
+  return carry;
+}
+
+#if QARVEX_HAVE_ADX_KERNELS
+// The kernels behind MontProduct and MontSquare on x86-64 processors with ADX and BMI2 (mulx, adcx,
+// adox); defined in MontgomeryAdx.cpp, which only x86-64 builds compile. Same contracts as
+// MontProduct/MontSquare; t is a work area of 2n limbs.
+void ProductAdx(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* t);
+void SquareAdx(Limb* r, const Limb* a, const MontModulus& mod, Limb* t);
+// True when this processor has ADX and BMI2.
+bool ProcessorHasAdx();
+#endif
+
+}  // namespace Rsa::MontDetail

@@ -1,0 +1,38 @@
+// Chooses the kernel behind every Montgomery product and square: the ADX/BMI2 rows where the processor
+// has them and they beat the portable columns (measured), the portable columns everywhere else. The
+// choice depends on the processor, the forced kernel family and the limb count, never on the values.
+#include "bignum/MontgomeryInternal.h"
+
+namespace Rsa {
+
+namespace {
+
+#if QARVEX_HAVE_ADX_KERNELS
+// From this many limbs on, the row kernel beats the column kernel (measured: clearly for products of
+// 16 limbs, for squares only above that, where the column kernel is no longer laid out in full).
+constexpr unsigned RowProductLimbs = 16;
+constexpr unsigned RowSquareLimbs = 17;
+
+bool UseAdx() {
+  static const bool adx = SelectedMontKernel() != MontKernel::Portable;
+  return adx;
+}
+#endif
+
+}  // namespace
+
+void MontProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
+#if QARVEX_HAVE_ADX_KERNELS
+  if (mod.limbs >= RowProductLimbs && UseAdx()) return MontDetail::ProductAdx(r, a, b, mod, q);
+#endif
+  MontProductPortable(r, a, b, mod, q);
+}
+
+void MontSquare(Limb* r, const Limb* a, const MontModulus& mod, Limb* q) {
+#if QARVEX_HAVE_ADX_KERNELS
+  if (mod.limbs >= RowSquareLimbs && UseAdx()) return MontDetail::SquareAdx(r, a, mod, q);
+#endif
+  MontSquarePortable(r, a, mod, q);
+}
+
+}  // namespace Rsa

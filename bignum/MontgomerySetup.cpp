@@ -1,0 +1,98 @@
+// Setting a Montgomery modulus up, and conversions into and out of Montgomery form. Everything here
+// runs in time that depends on the digit and limb counts only, so it serves secret moduli (the primes
+// of a key, prime candidates) as well as public ones.
+#include "bignum/MontgomeryInternal.h"
+
+namespace Rsa {
+
+using MontDetail::AddLimbs;
+using MontDetail::SubtractModulusOnce;
+
+namespace {
+
+// r[0 .. count - 1] := limbs from + 0 .. from + count - 1 of the digit array x; limbs past x read zero.
+void LoadLimbs(Limb* r, const Digit* x, unsigned xDigits, unsigned from, unsigned count) {
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned low = 2 * (from + i);
+    Limb v = 0;
+    if (low < xDigits) v = x[low];
+    if (low + 1 < xDigits) v |= static_cast<Limb>(x[low + 1]) << 32;
+    r[i] = v;
+  }
+}
+
+// a[0 .. aDigits - 1] := the limbs x[0 .. n - 1], digits past them zero.
+void StoreDigits(Digit* a, unsigned aDigits, const Limb* x, unsigned n) {
+  for (unsigned i = 0; i < aDigits; ++i) a[i] = i < 2 * n ? static_cast<Digit>(x[i / 2] >> (32 * (i % 2))) : 0;
+}
+
+// r := b + c over n limbs; returns the carry.
+
+}  // namespace
+
+// R mod m by doubling 1 (reduced, for m = 1) 64n times, each doubling followed by a masked subtraction;
+// then R^2 mod m without another 64n doublings: with n = c * 2^t (c odd), R = 2^(c * 2^(6 + t)), so c
+// more doublings give the Montgomery form of 2^c and 6 + t Montgomery squarings raise it to the form of
+// R, which is R^2 mod m. Nothing divides and nothing branches on m.
+void MontSetup(MontModulus& mod, const Digit* d, unsigned dDigits) {
+  const unsigned n = (dDigits + 1) / 2;
+  mod.limbs = n;
+  LoadLimbs(mod.m, d, dDigits, 0, n);
+
+  // Newton's iteration for 1/m0 mod 2^64: an odd m0 is its own inverse modulo 8, and each step doubles
+  // the number of correct low bits (3, 6, 12, 24, 48, 96).
+  const Limb m0 = mod.m[0];
+  Limb inverse = m0;
+  for (int step = 0; step < 5; ++step) inverse *= 2 - m0 * inverse;
+  mod.mInv = 0 - inverse;
+
+  Limb* one = mod.one;
+  one[0] = 1;
+  for (unsigned i = 1; i < n; ++i) one[i] = 0;
+  SubtractModulusOnce(one, 0, mod.m, n);
+  for (unsigned i = 0; i < 64 * n; ++i) SubtractModulusOnce(one, AddLimbs(one, one, one, n), mod.m, n);
+
+  unsigned c = n, t = 0;
+  while (c % 2 == 0) {
+    c /= 2;
+    ++t;
+  }
+  Limb* rr = mod.rr;
+  for (unsigned i = 0; i < n; ++i) rr[i] = one[i];
+  for (unsigned i = 0; i < c; ++i) SubtractModulusOnce(rr, AddLimbs(rr, rr, rr, n), mod.m, n);
+  Limb q[2 * MontLimbs];
+  for (unsigned i = 0; i < 6 + t; ++i) MontSquare(rr, rr, mod, q);
+  BNWipe(q, 0, sizeof q);
+}
+
+// Horner's rule over chunks of n limbs from the top: with x = X_k*R^k + ... + X_1*R + X_0, the running
+// value y (below R) becomes y*R + X_j, where y*R mod m is the Montgomery product of y and R^2. The sum,
+// below m + R, is brought below R by one masked subtraction. A last product by R^2 turns the final y,
+// congruent to x, into the Montgomery form x*R mod m. The chunk count follows xDigits alone.
+void MontToForm(Limb* r, const Digit* x, unsigned xDigits, const MontModulus& mod, Limb* work) {
+  const unsigned n = mod.limbs;
+  Limb* chunk = work;
+  Limb* q = work + n;
+  const unsigned xLimbs = (xDigits + 1) / 2;
+  const unsigned chunks = xLimbs == 0 ? 1 : (xLimbs + n - 1) / n;
+  LoadLimbs(r, x, xDigits, (chunks - 1) * n, n);
+  for (unsigned j = chunks - 1; j-- > 0;) {
+    MontProduct(r, r, mod.rr, mod, q);
+    LoadLimbs(chunk, x, xDigits, j * n, n);
+    const Limb carry = AddLimbs(r, r, chunk, n);
+    SubtractModulusOnce(r, carry, mod.m, n);
+  }
+  MontProduct(r, r, mod.rr, mod, q);
+}
+
+void MontFromForm(Digit* a, unsigned aDigits, const Limb* x, const MontModulus& mod, Limb* work) {
+  const unsigned n = mod.limbs;
+  Limb* value = work;
+  Limb* q = work + n;
+  value[0] = 1;
+  for (unsigned i = 1; i < n; ++i) value[i] = 0;
+  MontProduct(value, x, value, mod, q);
+  StoreDigits(a, aDigits, value, n);
+}
+
+}  // namespace Rsa
