@@ -9,8 +9,9 @@
 // 4m < R the result is below 2m, so it can feed the next product without a subtraction. Only the final
 // conversion back subtracts m once, under a mask.
 //
-// Montgomery forms here use R = 2^(52N), not the scalar kernels' 2^(64n); the base enters through the
-// scalar conversion (x*2^(64n) mod m) followed by a few modular doublings, so no second set-up is needed.
+// Montgomery forms here use R = 2^(52N), not the scalar kernels' 2^(64n): the scalar forms the caller
+// hands over are moved across by a few modular doublings on the way in and by one scalar product on the
+// way out, so the scalar set-up serves both.
 #include "bignum/MontgomeryIfma.h"
 
 #include "bignum/BigNumInternal.h"
@@ -129,13 +130,14 @@ void From52(Limb* r, unsigned n, const Limb* x, unsigned lanes) {
   }
 }
 
-// Bits pos .. pos + width - 1 of the exponent of `digits` significant digits; digits above read zero.
-// Which digits are read depends on pos and the digit count alone.
-Limb WindowValue(const Digit* c, unsigned digits, unsigned pos, unsigned width) {
-  const unsigned i = pos / 32;
+// Bits pos .. pos + width - 1 of an exponent of expBits bits, bits at and above expBits read as zero.
+// Which digits are read depends on pos and expBits alone.
+Limb WindowValue(const Digit* c, unsigned expBits, unsigned pos, unsigned width) {
+  const unsigned digits = (expBits + 31) / 32, i = pos / 32;
   Limb x = i < digits ? c[i] : 0;
   if (i + 1 < digits) x |= static_cast<Limb>(c[i + 1]) << 32;
-  return (x >> (pos % 32)) & ((Limb{1} << width) - 1);
+  const unsigned valid = expBits > pos ? expBits - pos : 0;
+  return (x >> (pos % 32)) & ((Limb{1} << (valid < width ? valid : width)) - 1);
 }
 
 // The window size for exponents of this many bits; a window of w bits costs 2^w table products once and
@@ -326,15 +328,16 @@ QARVEX_IFMA_TARGET void SelectEntry(Limb* r, const Limb (*table)[MaxLanes], unsi
 // Every value of one dual exponentiation, wiped as one block at the end.
 struct alignas(64) DualWorkArea {
   Half52 half[2];
-  Limb unit[MaxLanes];             // the plain number 1, to leave Montgomery form
-  Limb wide[2][MontLimbs];         // 64-bit limbs on the way in and out
-  Limb scratch[3 * MontLimbs];     // the scalar conversion's work area
+  Limb unit[MaxLanes];        // the plain number 1, to leave Montgomery form
+  Limb wide[2][MontLimbs];    // 64-bit limbs on the way in and out
+  Limb q[2 * MontLimbs];      // work area of the scalar product on the way out
 };
 
-// Puts one half's modulus and base into 52-bit limbs: the base as x*R mod m for R = 2^(52N), from the
-// scalar form x*2^(64n) mod m doubled 52N - 64n times, and the table's entry 0 (R mod m) likewise.
-void PrepareHalf(Half52& h, Limb* wide, Limb* scratch, const Digit* b, unsigned bDigits, const MontModulus& mod,
-                 unsigned lanes) {
+// Puts one half's modulus and base into 52-bit limbs. The job's base is in the scalar Montgomery form
+// x*2^(64n) mod m; doubling it 52N - 64n times modulo m gives x*R mod m for R = 2^(52N). The table's
+// entry 0, R mod m, comes from the scalar form of 1 likewise.
+void PrepareHalf(Half52& h, Limb* wide, const MontExpJob& job, unsigned lanes) {
+  const MontModulus& mod = *job.mod;
   const unsigned n = mod.limbs;
   const unsigned doublings = 52 * lanes - 64 * n;
   To52(h.m, MaxLanes, mod.m, n);
@@ -342,26 +345,26 @@ void PrepareHalf(Half52& h, Limb* wide, Limb* scratch, const Digit* b, unsigned 
   for (unsigned i = 0; i < n; ++i) wide[i] = mod.one[i];
   for (unsigned s = 0; s < doublings; ++s) DoubleModulo(wide, mod.m, n);
   To52(h.table[0], MaxLanes, wide, n);
-  MontToForm(wide, b, bDigits, mod, scratch);
+  for (unsigned i = 0; i < n; ++i) wide[i] = job.base[i];
   for (unsigned s = 0; s < doublings; ++s) DoubleModulo(wide, mod.m, n);
   To52(h.table[1], MaxLanes, wide, n);
 }
 
-// Leaves Montgomery form: a product by 1 gives x/R mod m up to one m (at most m, as x < 2m), which one
-// masked subtraction removes; then the digits.
-void FinishHalf(Digit* a, unsigned aDigits, Limb* wide, const Limb* x52, const MontModulus& mod, unsigned lanes) {
+// Back to the scalar form: x52 is the plain result up to one m (the vector product by 1 leaves x/R mod
+// m at most m, as x < 2m), which one masked subtraction removes; the scalar product by R^2 mod m then
+// gives its form for R = 2^(64n).
+void FinishHalf(const MontExpJob& job, Limb* wide, Limb* q, const Limb* x52, unsigned lanes) {
+  const MontModulus& mod = *job.mod;
   From52(wide, mod.limbs, x52, lanes);
   SubtractIfNotBelow(wide, mod.m, mod.limbs);
-  for (unsigned i = 0; i < aDigits; ++i)
-    a[i] = i < 2 * mod.limbs ? static_cast<Digit>(wide[i / 2] >> (32 * (i % 2))) : 0;
+  MontProduct(job.r, wide, mod.rr, mod, q);
 }
 
 template <int Z, bool Tail, int N>
-QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const Digit* c1, unsigned c1Digits, const Digit* c2,
-                                unsigned c2Digits, unsigned exponentDigits) {
+QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const MontExpJob& first, const MontExpJob& second,
+                                unsigned bits) {
   Half52& h1 = w.half[0];
   Half52& h2 = w.half[1];
-  const unsigned bits = 32 * exponentDigits;
   const unsigned window = WindowBits(bits);
   const unsigned entries = 1u << window;
 
@@ -372,100 +375,78 @@ QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const Digit* c1, unsigned c1Dig
 
   // The top window takes what is left over when the bits are cut into whole windows from the bottom.
   unsigned pos = bits - (bits % window == 0 ? window : bits % window);
-  SelectEntry<Z, Tail>(h1.power, h1.table, entries, WindowValue(c1, c1Digits, pos, bits - pos));
-  SelectEntry<Z, Tail>(h2.power, h2.table, entries, WindowValue(c2, c2Digits, pos, bits - pos));
+  SelectEntry<Z, Tail>(h1.power, h1.table, entries, WindowValue(first.exponent, first.expBits, pos, bits - pos));
+  SelectEntry<Z, Tail>(h2.power, h2.table, entries, WindowValue(second.exponent, second.expBits, pos, bits - pos));
   while (pos > 0) {
     pos -= window;
     for (unsigned s = 0; s < window; ++s)
       DualProduct<Z, Tail, N>(h1.power, h1.power, h1.power, h1, h2.power, h2.power, h2.power, h2);
-    SelectEntry<Z, Tail>(h1.entry, h1.table, entries, WindowValue(c1, c1Digits, pos, window));
-    SelectEntry<Z, Tail>(h2.entry, h2.table, entries, WindowValue(c2, c2Digits, pos, window));
+    SelectEntry<Z, Tail>(h1.entry, h1.table, entries, WindowValue(first.exponent, first.expBits, pos, window));
+    SelectEntry<Z, Tail>(h2.entry, h2.table, entries, WindowValue(second.exponent, second.expBits, pos, window));
     DualProduct<Z, Tail, N>(h1.power, h1.power, h1.entry, h1, h2.power, h2.power, h2.entry, h2);
   }
   DualProduct<Z, Tail, N>(h1.power, h1.power, w.unit, h1, h2.power, h2.power, w.unit, h2);
 }
 
-// The kernels keep their values in vector registers that the compiler may spill to the stack; this
-// frame lies where theirs lay, below the caller's, and its wipe overwrites what they left there.
-[[gnu::noinline]] void WipeKernelFrames() {
-  unsigned char area[4096];
-  BNWipe(area, 0, sizeof area);
+// Lanes per number for a modulus of this many 64-bit limbs: the fewest 52-bit limbs with 4m < R, that
+// is 52N >= 64n + 2; 0 where no kernel is built for it.
+unsigned LanesFor(unsigned limbs) {
+  switch (limbs) {
+    case 8: return 10;
+    case 16: return 20;
+    case 24: return 30;
+    case 32: return 40;
+    default: return 0;
+  }
 }
 
 }  // namespace
 
 bool IfmaAvailable() { return HaveIfma; }
 
-bool IfmaDualSupports(unsigned limbs) { return limbs == 8 || limbs == 16 || limbs == 24 || limbs == 32; }
+bool IfmaPairSupports(const MontModulus& first, const MontModulus& second) {
+  return first.limbs == second.limbs && LanesFor(first.limbs) != 0;
+}
 
-void ModExpDualIfma(Digit* a1, const Digit* b1, const Digit* c1, unsigned c1Digits, const MontModulus& mod1,
-                    Digit* a2, const Digit* b2, const Digit* c2, unsigned c2Digits, const MontModulus& mod2,
-                    unsigned bDigits, unsigned aDigits) {
-  const unsigned digits1 = BNDigits(c1, c1Digits), digits2 = BNDigits(c2, c2Digits);
-  const unsigned exponentDigits = digits1 > digits2 ? digits1 : digits2;
-  if (exponentDigits == 0) {  // b^0 = 1 for both
-    BNAssignZero(a1, aDigits);
-    BNAssignZero(a2, aDigits);
-    a1[0] = a2[0] = 1;
+void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second) {
+  // Both run the same windows: as many bits as the longer exponent, the shorter one reading zeros above
+  // its own length.
+  const unsigned bits = first.expBits > second.expBits ? first.expBits : second.expBits;
+  const unsigned n = first.mod->limbs;
+  if (bits == 0) {
+    for (unsigned j = 0; j < n; ++j) {
+      first.r[j] = first.mod->one[j];
+      second.r[j] = second.mod->one[j];
+    }
     return;
   }
 
-  // Lanes per number: the fewest 52-bit limbs with 4m < R, rounded to what the kernels are built for.
-  const unsigned limbs = mod1.limbs;
-  const unsigned lanes = limbs == 8 ? 10 : limbs == 16 ? 20 : limbs == 24 ? 30 : 40;
+  const unsigned lanes = LanesFor(n);
   DualWorkArea w;
   BNWipe(&w, 0, sizeof w);
   w.unit[0] = 1;
-  PrepareHalf(w.half[0], w.wide[0], w.scratch, b1, bDigits, mod1, lanes);
-  PrepareHalf(w.half[1], w.wide[1], w.scratch, b2, bDigits, mod2, lanes);
-
-  switch (limbs) {
-    case 8: DualExp<1, true, 10>(w, c1, digits1, c2, digits2, exponentDigits); break;
-    case 16: DualExp<2, true, 20>(w, c1, digits1, c2, digits2, exponentDigits); break;
-    case 24: DualExp<4, false, 30>(w, c1, digits1, c2, digits2, exponentDigits); break;
-    default: DualExp<5, false, 40>(w, c1, digits1, c2, digits2, exponentDigits); break;
+  PrepareHalf(w.half[0], w.wide[0], first, lanes);
+  PrepareHalf(w.half[1], w.wide[1], second, lanes);
+  switch (n) {
+    case 8: DualExp<1, true, 10>(w, first, second, bits); break;
+    case 16: DualExp<2, true, 20>(w, first, second, bits); break;
+    case 24: DualExp<4, false, 30>(w, first, second, bits); break;
+    default: DualExp<5, false, 40>(w, first, second, bits); break;
   }
-
-  // The exponents and the bases have been read; a result may be either of its own.
-  FinishHalf(a1, aDigits, w.wide[0], w.half[0].power, mod1, lanes);
-  FinishHalf(a2, aDigits, w.wide[1], w.half[1].power, mod2, lanes);
+  // The exponents and the bases have been read; a result may be over its own base.
+  FinishHalf(first, w.wide[0], w.q, w.half[0].power, lanes);
+  FinishHalf(second, w.wide[1], w.q, w.half[1].power, lanes);
   BNWipe(&w, 0, sizeof w);
-  WipeKernelFrames();
+  MontWipeStack();
 }
 
 #else  // no kernel in this build
 
 bool IfmaAvailable() { return false; }
 
-bool IfmaDualSupports(unsigned) { return false; }
+bool IfmaPairSupports(const MontModulus&, const MontModulus&) { return false; }
 
-namespace {
-
-// Never selected without the kernel; should it be called, the scalar exponentiation keeps the contract.
-void ScalarHalf(Digit* a, const Digit* b, const Digit* c, unsigned cDigits, const MontModulus& mod, unsigned bDigits,
-                unsigned aDigits) {
-  const unsigned dDigits = 2 * mod.limbs;
-  Digit d[ScratchDigits], base[ScratchDigits], result[ScratchDigits];
-  Limb form[MontLimbs], work[3 * MontLimbs];
-  for (unsigned i = 0; i < dDigits; ++i) d[i] = static_cast<Digit>(mod.m[i / 2] >> (32 * (i % 2)));
-  MontToForm(form, b, bDigits, mod, work);  // b mod m, in constant time, through Montgomery form
-  MontFromForm(base, dDigits, form, mod, work);
-  BNModExpMontgomery(result, base, c, cDigits, d, dDigits);
-  for (unsigned i = 0; i < aDigits; ++i) a[i] = i < dDigits ? result[i] : 0;
-  BNWipe(base, 0, sizeof base);
-  BNWipe(result, 0, sizeof result);
-  BNWipe(form, 0, sizeof form);
-  BNWipe(work, 0, sizeof work);
-}
-
-}  // namespace
-
-void ModExpDualIfma(Digit* a1, const Digit* b1, const Digit* c1, unsigned c1Digits, const MontModulus& mod1,
-                    Digit* a2, const Digit* b2, const Digit* c2, unsigned c2Digits, const MontModulus& mod2,
-                    unsigned bDigits, unsigned aDigits) {
-  ScalarHalf(a1, b1, c1, c1Digits, mod1, bDigits, aDigits);
-  ScalarHalf(a2, b2, c2, c2Digits, mod2, bDigits, aDigits);
-}
+void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second) { MontExpPairGeneric(first, second); }
 
 #endif
 

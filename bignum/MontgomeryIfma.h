@@ -4,8 +4,8 @@
 // Values are held in 52-bit limbs, eight to a 512-bit vector register, and multiplied by the 52-bit
 // multiply-accumulate instructions (low and high halves of each product). The two exponentiations are
 // independent, so their products are interleaved step by step: each fills the multiplier's latency
-// left by the other. Which processors run this is decided once at start-up; everywhere else the scalar
-// kernels of Montgomery.h run unchanged.
+// left by the other. SelectMontExpPair hands this pair out where the kernel family chosen for the
+// process is IFMA (see SelectedMontKernel); everywhere else the scalar kernels run unchanged.
 #pragma once
 
 #include "bignum/Montgomery.h"
@@ -16,20 +16,15 @@ namespace Rsa {
 // AVX-512 F and VL in cpuid, and the vector state enabled by the operating system in XCR0). Checked once.
 bool IfmaAvailable();
 
-// True when the dual exponentiation serves moduli of this many significant 64-bit limbs: 8, 16, 24 and
-// 32 (the halves of 1024- to 4096-bit keys).
-bool IfmaDualSupports(unsigned limbs);
+// True when MontExpPairIfma serves these two moduli: the same limb count, 8, 16, 24 or 32 limbs (the
+// halves of 1024- to 4096-bit keys).
+bool IfmaPairSupports(const MontModulus& first, const MontModulus& second);
 
-// a1 := b1^c1 mod m1 and a2 := b2^c2 mod m2, where mod1 and mod2 hold the odd moduli m1 and m2, both of
-// the same supported limb count (IfmaDualSupports), and IfmaAvailable() is true. Both bases have
-// bDigits digits and need not be below their modulus; the results are written over aDigits digits
-// (aDigits at least the moduli's significant digits). Same results as BNModExpMontgomery, exponent
-// zero included (1). Constant time: both exponentiations are cut into the same number of fixed windows,
-// taken from the longer exponent's significant digit count, and nothing else about the bases or the
-// exponents decides a branch, a loop count or a memory address. A result may overlap its own base or
-// exponent, and nothing else.
-void ModExpDualIfma(Digit* a1, const Digit* b1, const Digit* c1, unsigned c1Digits, const MontModulus& mod1,
-                    Digit* a2, const Digit* b2, const Digit* c2, unsigned c2Digits, const MontModulus& mod2,
-                    unsigned bDigits, unsigned aDigits);
+// The pair of MontExp (same contract for each job: bases in Montgomery form below their modulus, results
+// in Montgomery form, fully reduced) for moduli that IfmaPairSupports accepts, on a processor where
+// IfmaAvailable() holds. Constant time: both exponentiations run the same fixed windows over the longer
+// exponent length, and nothing about the bases or the exponents' bits decides a branch, a loop count or
+// a memory address; time depends on the limb count and the two exponent lengths only.
+void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second);
 
 }  // namespace Rsa
