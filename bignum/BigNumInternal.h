@@ -1,7 +1,12 @@
 // Internals of the arithmetic library, shared between its source files and its tests only.
 #pragma once
 
+#include <cassert>
+
 #include "bignum/BigNum.h"
+
+// Checks a stated precondition in debug builds; release builds (NDEBUG) compile it away.
+#define BN_ASSERT(condition) assert(condition)
 
 namespace Rsa {
 
@@ -32,7 +37,7 @@ inline void DigitProduct(Digit a[2], Digit b, Digit c) {
 }
 
 // a := b^c mod d by left-to-right exponentiation in aligned two-bit windows over a table of b, b^2, b^3.
-// Same contract as BNModExp: dDigits <= 257, any cDigits, exponent zero gives 1 (not reduced), a is
+// Same contract as BNModExp: dDigits <= ScratchDigits, any cDigits, exponent zero gives 1 (not reduced), a is
 // written only at the end so it may be b, c or d, and b need not be below d. Serves every modulus; it is
 // the method that faster paths are checked against.
 void BNModExpReference(Digit* a, const Digit* b, const Digit* c, unsigned cDigits, const Digit* d,

@@ -1,7 +1,8 @@
 // Linear-time routines on digit arrays: copies, sums, shifts, comparisons, size queries and the
-// one-digit-times-array steps that multiplication and division are built from. Carries and borrows are
-// found by unsigned comparison after a wrapping operation; every digit is read before the result digit
-// at the same index is stored, which is what lets results overwrite operands.
+// one-digit-times-array steps that multiplication and division are built from. Every digit is read
+// before the result digit at the same index is stored, which is what lets results overwrite operands.
+#include <cstdint>
+
 #include "bignum/BigNumInternal.h"
 
 namespace Rsa {
@@ -19,36 +20,25 @@ void BNAssign2Exp(Digit* a, unsigned k, unsigned digits) {
   if (k / 32 < digits) a[k / 32] = Digit{1} << (k % 32);
 }
 
+// Sums and differences take their carry from a 64-bit sum, so they never branch on a digit.
 Digit BNAdd(Digit* a, const Digit* b, const Digit* c, unsigned digits) {
-  Digit carry = 0;
+  std::uint64_t carry = 0;
   for (unsigned i = 0; i < digits; ++i) {
-    const Digit ci = c[i];
-    Digit x = b[i] + carry;
-    if (x < carry) {
-      x = ci;  // b[i] was 2^32 - 1 and the carry in was 1: the carry out is 1 whatever ci is
-    } else {
-      x += ci;
-      carry = (x < ci) ? 1 : 0;
-    }
-    a[i] = x;
+    carry += std::uint64_t(b[i]) + c[i];
+    a[i] = Digit(carry);
+    carry >>= 32;
   }
-  return carry;
+  return Digit(carry);
 }
 
 Digit BNSub(Digit* a, const Digit* b, const Digit* c, unsigned digits) {
-  Digit borrow = 0;
+  std::uint64_t borrow = 0;
   for (unsigned i = 0; i < digits; ++i) {
-    const Digit ci = c[i];
-    Digit x = b[i] - borrow;
-    if (x > DigitMax - borrow) {
-      x = DigitMax - ci;  // b[i] was 0 and the borrow in was 1: the borrow out is 1 whatever ci is
-    } else {
-      x -= ci;
-      borrow = (x > DigitMax - ci) ? 1 : 0;
-    }
-    a[i] = x;
+    const std::uint64_t x = std::uint64_t(b[i]) - c[i] - borrow;
+    a[i] = Digit(x);
+    borrow = (x >> 32) & 1;
   }
-  return borrow;
+  return Digit(borrow);
 }
 
 Digit BNLShift(Digit* a, const Digit* b, unsigned c, unsigned digits) {

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "bignum/Declassify.h"
 #include "host/core/Random.h"
 #include "rsa/PrimeFactory.h"
 #include "rsa/RSA.h"
@@ -80,32 +81,35 @@ void TRSA::RSAMakeKeyPair(const BigNum& Seed1, const BigNum& Seed2, BigNum& e, B
   }
   StatusUpdate("Calculating keys");
 
-  if (BNCmp(p, q, BigNumDigits) < 0) {
-    BNAssign(s, p, BigNumDigits);
-    BNAssign(p, q, BigNumDigits);
-    BNAssign(q, s, BigNumDigits);
-  }
+  // Everything from here on works on the secret primes in constant time. Only the outcome of the
+  // exponent search is public: e itself.
+  BNSwapConstTime(p, q, BNLessConstTime(p, q, BigNumDigits), BigNumDigits);
   AssignDigit(one, 1);
   BNSub(pMinus1, p, one, BigNumDigits);
   BNSub(qMinus1, q, one, BigNumDigits);
 
-  // Both primes have h digits, so the product fits the low 132 digits.
-  BNMult(product, p, q, BigNumDigits);
+  // Both primes have h digits (h + 1 in the rare search that runs past 2^(32h)), so the products fit
+  // in `width` digits, the public length the constant-time routines run over.
+  const unsigned width = 2 * h + 1;
+  BNMultConstTime(product, p, q, BigNumDigits);
   BNAssign(n, product, BigNumDigits);
 
+  // e is the first odd value from 50001 up that is coprime to p - 1 and to q - 1. Which candidate
+  // exponent failed for which prime stays secret; that all before the final e failed is what e tells.
   AssignDigit(e, FirstPublicExponent);
-  BNGcd(g1, pMinus1, e, BigNumDigits);
-  BNGcd(g2, qMinus1, e, BigNumDigits);
-  while (BNCmp(g1, one, BigNumDigits) != 0 || BNCmp(g2, one, BigNumDigits) != 0) {
+  for (;;) {
+    BNGcdConstTime(g1, pMinus1, e, h + 1);
+    BNGcdConstTime(g2, qMinus1, e, h + 1);
+    const Digit coprime = ConstantTime::Declassify(
+        Digit(BNEqualConstTime(g1, one, h + 1) & BNEqualConstTime(g2, one, h + 1)));
+    if (coprime) break;
     BNAdd(e, e, one, BigNumDigits);
     BNAdd(e, e, one, BigNumDigits);
-    BNGcd(g1, pMinus1, e, BigNumDigits);
-    BNGcd(g2, qMinus1, e, BigNumDigits);
   }
 
-  BNMult(product, pMinus1, qMinus1, BigNumDigits);
+  BNMultConstTime(product, pMinus1, qMinus1, BigNumDigits);
   BNAssign(phi, product, BigNumDigits);
-  BNModInv(d, e, phi, BigNumDigits);
+  BNModInvConstTime(d, e, phi, width);
 
   StatusUpdate("Idle");
 }
