@@ -218,18 +218,13 @@ int ImportPem(const ParsedArgs& args) {
   RsaNumbers key = ReadPemKey(pem);
   const unsigned bits = BitLength(key.n);
   // The blocks the component builds stay below n only when n fills the top byte of the key size.
-  Rsa::TKeyBits keyBits{};
-  if (bits > 504 && bits <= 512)
-    keyBits = Rsa::kb0512;
-  else if (bits > 1016 && bits <= 1024)
-    keyBits = Rsa::kb1024;
-  else if (bits > 2040 && bits <= 2048)
-    keyBits = Rsa::kb2048;
-  else
-    throw Failure("the RSA modulus has " + std::to_string(bits) + " bits; qrsa takes keys of 512, 1024 or 2048 bits");
+  const std::optional<Rsa::TKeyBits> keyBits = KeyBitsForModulus(bits);
+  if (!keyBits)
+    throw Failure("the RSA modulus has " + std::to_string(bits) + " bits; qrsa takes keys of " +
+                  KeySizeList() + " bits");
   KeyHolder holder;
   Rsa::TRSA& rsa = holder.Rsa();
-  rsa.SetKeyBits(keyBits);
+  rsa.SetKeyBits(*keyBits);
   const int precision = rsa.GetPrecision();
   rsa.PutPublicKey(Rsa::KeyFieldText(key.e) + ":" + Rsa::KeyFieldText(key.n, precision));
   if (key.HasPrivate) {
@@ -272,7 +267,7 @@ int ExportPem(const ParsedArgs& args) {
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"keygen",
-       {"qrsa keygen --bits 512|1024|2048 [--seed1 HEX] [--seed2 HEX] [-o KEYFILE]",
+       {"qrsa keygen --bits 512|1024|2048|3072|4096 [--seed1 HEX] [--seed2 HEX] [-o KEYFILE]",
         {"--bits", "--seed1", "--seed2", "-o"}, {}, 0, 0},
        Keygen, "generate a key pair into a key file; progress on standard error"},
       {"pubkey", {"qrsa pubkey -k KEYFILE [-o KEYFILE]", {"-k", "-o"}, {}, 0, 0}, Pubkey,

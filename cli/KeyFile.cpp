@@ -1,5 +1,7 @@
 #include "cli/KeyFile.h"
 
+#include <iterator>
+
 #include "cli/Failure.h"
 #include "cli/Io.h"
 
@@ -48,24 +50,37 @@ KeyHolder::KeyHolder(std::unique_ptr<Classes::TComponent> form, Rsa::TRSA* rsa) 
 
 KeyHolder::~KeyHolder() = default;
 
-Rsa::TKeyBits KeyBitsForBytes(std::size_t bytes, const std::string& what) {
-  switch (bytes) {
-    case 64: return Rsa::kb0512;
-    case 128: return Rsa::kb1024;
-    case 256: return Rsa::kb2048;
-    default:
-      throw Failure(what + " has " + std::to_string(bytes) +
-                    " bytes; a key of 512, 1024 or 2048 bits has 64, 128 or 256");
+// Every key size the tool knows comes from the component's one table, Rsa::KeySizes.
+
+std::string KeySizeList(bool inBytes) {
+  std::string list;
+  const std::size_t count = std::size(Rsa::KeySizes);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) list += i + 1 == count ? " or " : ", ";
+    list += std::to_string(inBytes ? 4 * Rsa::KeySizes[i].Precision : Rsa::KeySizes[i].Bits);
   }
+  return list;
 }
 
-int KeyBitsNumber(Rsa::TKeyBits bits) { return bits == Rsa::kb0512 ? 512 : bits == Rsa::kb1024 ? 1024 : 2048; }
+Rsa::TKeyBits KeyBitsForBytes(std::size_t bytes, const std::string& what) {
+  for (const Rsa::TKeySize& size : Rsa::KeySizes)
+    if (bytes == std::size_t(4 * size.Precision)) return size.KeyBits;
+  throw Failure(what + " has " + std::to_string(bytes) + " bytes; a key of " + KeySizeList() +
+                " bits has " + KeySizeList(true));
+}
+
+std::optional<Rsa::TKeyBits> KeyBitsForModulus(unsigned bits) {
+  for (const Rsa::TKeySize& size : Rsa::KeySizes)
+    if (bits > unsigned(size.Bits) - 8 && bits <= unsigned(size.Bits)) return size.KeyBits;
+  return std::nullopt;
+}
+
+int KeyBitsNumber(Rsa::TKeyBits bits) { return Rsa::KeySizes[bits].Bits; }
 
 Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage) {
-  if (text == "512") return Rsa::kb0512;
-  if (text == "1024") return Rsa::kb1024;
-  if (text == "2048") return Rsa::kb2048;
-  throw UsageError("key size must be 512, 1024 or 2048, not '" + text + "'", usage);
+  for (const Rsa::TKeySize& size : Rsa::KeySizes)
+    if (text == std::to_string(size.Bits)) return size.KeyBits;
+  throw UsageError("key size must be " + KeySizeList() + ", not '" + text + "'", usage);
 }
 
 std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path) { return LoadKeyText(ReadInput(path), path); }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/core/Classes.h"
@@ -31,12 +32,17 @@ class KeyHolder {
   Rsa::TRSA* FRsa;  // owned by FForm
 };
 
-// The key size whose key text fields have this many bytes: 64, 128 or 256 (512, 1024, 2048 bits).
-// Anything else is refused with a message naming `what`.
+// The known key sizes as "512, 1024, ... or 4096" in bits, or in bytes ("64, 128, ... or 512").
+std::string KeySizeList(bool inBytes = false);
+// The key size whose key text fields have this many bytes (K = 64, 128, 256, 384 or 512). Anything else
+// is refused with a message naming `what`.
 Rsa::TKeyBits KeyBitsForBytes(std::size_t bytes, const std::string& what);
-// 512, 1024 or 2048.
+// The key size whose blocks a modulus of this many bits can serve: one that fills the top byte of the
+// size (505-512, ..., 4089-4096 bits), since the component's blocks stay below n only then.
+std::optional<Rsa::TKeyBits> KeyBitsForModulus(unsigned bits);
+// The size in bits: 512 to 4096.
 int KeyBitsNumber(Rsa::TKeyBits bits);
-// Parses "512", "1024" or "2048"; a UsageError with `usage` otherwise.
+// Parses a size in bits ("512" ... "4096"); a UsageError with `usage` otherwise.
 Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage);
 
 // Loads a key file. A bare key text is loaded as a private key when its first field is as long as its

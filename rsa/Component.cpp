@@ -1,11 +1,24 @@
 // The component frame: construction, key size, status reporting, the key store as numbers, wiping.
+#include <iterator>
+#include <string>
+
 #include "rsa/RSA.h"
 
 namespace Rsa {
 
 namespace {
 
-const char* const KeyBitsNames[] = {"kb0512", "kb1024", "kb2048"};
+// Each entry sits at its TKeyBits ordinal, spells a precision of Bits / 32 digits, and fits a BigNum
+// with room for the double-width products of key generation.
+constexpr bool KeySizesConsistent() {
+  int ordinal = 0;
+  for (const TKeySize& size : KeySizes)
+    if (size.KeyBits != ordinal++ || size.Bits != 32 * size.Precision || size.Precision > int(BigNumDigits))
+      return false;
+  return true;
+}
+static_assert(KeySizesConsistent(), "KeySizes lists every TKeyBits value in order");
+
 const char* const SymKeyLengthNames[] = {"sk64", "sk128", "sk192", "sk256"};
 
 void Zero(BigNum& x) { BNWipe(x.Digits, 0, sizeof x.Digits); }
@@ -26,7 +39,7 @@ std::vector<Classes::TPropInfo> PublishedProperties() {
   };
 
   TPropInfo keyBits = make("KeyBits", TPropKind::Enumeration);
-  keyBits.EnumNames = {std::begin(KeyBitsNames), std::end(KeyBitsNames)};
+  for (const TKeySize& size : KeySizes) keyBits.EnumNames.push_back(size.Name);
   keyBits.AlwaysStored = true;
   keyBits.GetOrdinal = [self](const TComponent& c) { return int(self(c).KeyBits()); };
   keyBits.SetOrdinal = [mut](TComponent& c, int v) { mut(c).SetKeyBits(TKeyBits(v)); };
@@ -85,12 +98,10 @@ TRSA::TRSA(Classes::TComponent* AOwner) : Classes::TComponent(AOwner) {
 
 void TRSA::SetKeyBits(const TKeyBits Value) {
   // No shortcut for an unchanged value: assigning always sets the precision and reports it.
-  switch (Value) {
-    case kb0512: FPrecision = 16; FStatus = "TRSA using 512 bit key"; break;
-    case kb1024: FPrecision = 32; FStatus = "TRSA using 1024 bit key"; break;
-    case kb2048: FPrecision = 64; FStatus = "TRSA using 2048 bit key"; break;
-    default: throw Sysutils::ERangeError("KeyBits value out of range");
-  }
+  if (Value >= std::size(KeySizes)) throw Sysutils::ERangeError("KeyBits value out of range");
+  const TKeySize& size = KeySizes[Value];
+  FPrecision = size.Precision;
+  FStatus = "TRSA using " + std::to_string(size.Bits) + " bit key";
   FKeyBits = Value;
   DoStatusUpdate();
 }

@@ -23,8 +23,23 @@ struct BigNum {
 };
 static_assert(sizeof(BigNum) == 4 * BigNumDigits, "BigNum is exactly 132 digits");
 
-// Key size: 512, 1024 or 2048 bits, a precision of 16, 32 or 64 digits.
-enum TKeyBits : std::uint8_t { kb0512, kb1024, kb2048 };
+// Key size: 512, 1024, 2048, 3072 or 4096 bits, a precision of 16, 32, 64, 96 or 128 digits. Stored
+// form files and peers know the values by identifier and ordinal, so new sizes only ever go at the end.
+enum TKeyBits : std::uint8_t { kb0512, kb1024, kb2048, kb3072, kb4096 };
+
+// One key size: its TKeyBits value, identifier, bits and precision in 32-bit digits (K = 4 * Precision
+// bytes). KeySizes lists every size in TKeyBits order; whatever maps sizes to numbers reads it.
+struct TKeySize {
+  TKeyBits KeyBits;
+  const char* Name;
+  int Bits;
+  int Precision;
+};
+inline constexpr TKeySize KeySizes[] = {{kb0512, "kb0512", 512, 16},
+                                        {kb1024, "kb1024", 1024, 32},
+                                        {kb2048, "kb2048", 2048, 64},
+                                        {kb3072, "kb3072", 3072, 96},
+                                        {kb4096, "kb4096", 4096, 128}};
 // Session-key length: 8, 16, 24 or 32 bytes.
 enum TSymKeyLength : std::uint8_t { sk64, sk128, sk192, sk256 };
 // A session key; EncryptKey reads and DecryptKey writes its leading GetSymKeyBytes() bytes.
@@ -63,7 +78,7 @@ class TRSA : public Classes::TComponent {
   void SetOnStatusUpdate(const Classes::TNotifyEvent& Value) { FOnStatusUpdate = Value; }
 
   // ---- Component frame ----
-  // Key size in 32-bit digits: 0 until KeyBits is first assigned, then 16, 32 or 64.
+  // Key size in 32-bit digits: 0 until KeyBits is first assigned, then 16, 32, 64, 96 or 128.
   int GetPrecision() const { return FPrecision; }
   // Session-key length in bytes for SymKeyLength: 8, 16, 24 or 32.
   int GetSymKeyBytes() const;

@@ -8,6 +8,7 @@
 #include "rsa/ByteImage.h"
 #include "rsa/KeySize.h"
 #include "rsa/RSA.h"
+#include "rsa/StringPadding.h"
 #include "rsa/TextFormats.h"
 
 namespace Rsa {
@@ -22,17 +23,17 @@ void TRSA::EncryptString(const System::AnsiString Plain, System::AnsiString& Cip
   const int K = 4 * FPrecision;
   const int B = K - 1;
 
-  // Pad with p bytes of value p, 1 <= p <= B (at most 255, one byte): a whole block when the length is
-  // a multiple of B, so the last byte always tells how much to cut.
+  // Pad to whole blocks; the pad always ends in its own length, so decryption knows how much to cut.
   const int length = Plain.Length();
-  const int p = B - length % B;
-  const std::int64_t blocks = std::int64_t(length / B) + 1;
+  const int p = PadLength(std::uint64_t(length), K);
+  const std::int64_t blocks = std::int64_t(PaddedBlocks(std::uint64_t(length), K));
   const std::int64_t rawLength = blocks * K;
   if ((rawLength * 4 + 2) / 3 > INT_MAX) Fail<Sysutils::ERangeError>("String too long to encrypt");
 
   std::string padded(Plain.str());
-  padded.append(std::size_t(p), static_cast<char>(p));
-  const auto* source = reinterpret_cast<const unsigned char*>(padded.data());
+  padded.append(std::size_t(p), '\0');
+  auto* source = reinterpret_cast<unsigned char*>(padded.data());
+  WritePad(source + length, p, K);
 
   System::AnsiString raw;
   raw.SetLength(int(rawLength));
@@ -86,9 +87,10 @@ void TRSA::DecryptString(const System::AnsiString Cipher, System::AnsiString& Pl
   }
   BNWipe(&m, 0, sizeof m);
 
-  // The last byte is the pad count. It is not checked against the other pad bytes or against B, so a
-  // wrong key yields wrong bytes rather than an error; a count beyond the length leaves nothing.
-  const int p = plain.bytes()[plain.Length() - 1];
+  // The pad count ends the text. It is not checked against the other pad bytes or against the block
+  // size, so a wrong key yields wrong bytes rather than an error; a count beyond the length leaves
+  // nothing.
+  const int p = ReadPadCount(plain.bytes() + plain.Length(), K);
   const int kept = p < plain.Length() ? plain.Length() - p : 0;
   BNWipe(plain.bytes() + kept, 0, std::size_t(plain.Length() - kept));
   plain.SetLength(kept);

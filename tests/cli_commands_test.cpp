@@ -50,7 +50,7 @@ TEST_F(CliTest, KeygenShowsProgressAndWritesAUsableKeyFile) {
 }
 
 TEST_F(CliTest, KeygenRefusesBadSizesAndSeeds) {
-  ExpectFailure(Qrsa({"keygen", "--bits", "768"}), kUsage, "key size must be 512, 1024 or 2048");
+  ExpectFailure(Qrsa({"keygen", "--bits", "768"}), kUsage, "key size must be 512, 1024, 2048, 3072 or 4096");
   ExpectFailure(Qrsa({"keygen"}), kUsage, "option --bits is required");
   // A 512-bit key is made of 256-bit primes: seeds of up to 64 hex digits (leading zeros aside).
   ExpectFailure(Qrsa({"keygen", "--bits", "512", "--seed1", std::string(65, 'f')}), kFailure,
@@ -215,7 +215,7 @@ TEST_F(CliTest, MalformedKeyFilesAreRefusedClearly) {
   } cases[] = {
       {"", "is neither a key file nor a key text"},
       {"just some words\n", "is neither a key file nor a key text"},
-      {"++11IE:MK7X\n", "the key text's second field has 3 bytes; a key of 512, 1024 or 2048 bits has 64, 128 or 256"},
+      {"++11IE:MK7X\n", "the key text's second field has 3 bytes; a key of 512, 1024, 2048, 3072 or 4096 bits has 64, 128, 256, 384 or 512"},
       {"++11IE:MK7X!\n", "the key text is not valid"},
       {"line one:\nline two\n", "is neither a key file nor a key text"},
       {"object Form1: TForm1\n  object RSA1: TRSA\n    KeyBits = kb9999\n  end\nend\n", ""},

@@ -161,7 +161,7 @@ TEST_F(CliOpenSslTest, ImportRefusesKeysQrsaCannotUse) {
   Ok(OpenSsl({"genrsa", "-out", dir.File("rsa768.pem"), "768"}));
   auto result = Qrsa({"import-pem", "-i", dir.File("rsa768.pem"), "-o", dir.File("out.dfm")});
   EXPECT_EQ(result.Status, 3);
-  EXPECT_NE(result.Err.find("qrsa: the RSA modulus has 768 bits; qrsa takes keys of 512, 1024 or 2048 bits"),
+  EXPECT_NE(result.Err.find("qrsa: the RSA modulus has 768 bits; qrsa takes keys of 512, 1024, 2048, 3072 or 4096 bits"),
             std::string::npos)
       << result.Err;
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "rsa/RSA.h"
@@ -73,6 +74,26 @@ TEST(Component, KeyBitsSetsPrecisionAndReportsEveryAssignment) {
   BigNum e, n;
   rsa.GetPublicKey(e, n);  // a loaded key stays loaded across key-size changes
   EXPECT_TRUE(Same(n, Number({77})));
+
+  // Every size, with the ordinal and identifier stored form files know it by.
+  const struct {
+    Rsa::TKeyBits bits;
+    int ordinal, precision;
+    const char *name, *status;
+  } sizes[] = {{Rsa::kb0512, 0, 16, "kb0512", "TRSA using 512 bit key"},
+               {Rsa::kb1024, 1, 32, "kb1024", "TRSA using 1024 bit key"},
+               {Rsa::kb2048, 2, 64, "kb2048", "TRSA using 2048 bit key"},
+               {Rsa::kb3072, 3, 96, "kb3072", "TRSA using 3072 bit key"},
+               {Rsa::kb4096, 4, 128, "kb4096", "TRSA using 4096 bit key"}};
+  ASSERT_EQ(std::size(Rsa::KeySizes), std::size(sizes));
+  for (const auto& size : sizes) {
+    rsa.SetKeyBits(size.bits);
+    EXPECT_EQ(int(rsa.KeyBits()), size.ordinal);
+    EXPECT_EQ(rsa.GetPrecision(), size.precision);
+    EXPECT_EQ(rsa.Status(), size.status);
+    EXPECT_STREQ(Rsa::KeySizes[size.ordinal].Name, size.name);
+  }
+  EXPECT_THROW(rsa.SetKeyBits(Rsa::TKeyBits(5)), Sysutils::ERangeError);
 }
 
 TEST(Component, SymKeyBytesAndStatusWritesFireNothing) {

@@ -17,7 +17,7 @@ bool Same(const BigNum& a, const BigNum& b) { return std::equal(a.Digits, a.Digi
 }  // namespace
 
 TEST(FixtureKeys, SizesAndKeyPairsHold) {
-  for (int bits : {512, 1024, 2048}) {
+  for (int bits : Testing::FixtureKeySizes) {
     for (int which : {0, 1}) {
       SCOPED_TRACE(testing::Message() << bits << " bits, key " << which);
       const Testing::FixtureKey& key = Testing::GetFixtureKey(bits, which);
@@ -44,7 +44,7 @@ TEST(FixtureKeys, SizesAndKeyPairsHold) {
 }
 
 TEST(FixtureKeys, LoadedNumbersAndTextsAgree) {
-  for (int bits : {512, 1024, 2048}) {
+  for (int bits : Testing::FixtureKeySizes) {
     SCOPED_TRACE(bits);
     TRSA numbers(nullptr), texts(nullptr);
     Testing::LoadFixtureKey(numbers, bits, 1);

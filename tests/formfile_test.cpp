@@ -588,6 +588,34 @@ TEST_F(FormFile, KeysRoundTripThroughAFormOfSeveralComponents) {
   EXPECT_TRUE(form.Seen.empty());
 }
 
+// The larger key sizes are stored by their identifiers and read back with keys and signature at K
+// bytes (384 and 512).
+TEST_F(FormFile, LargerKeySizesRoundTripByIdentifier) {
+  const struct {
+    Rsa::TKeyBits bits;
+    int precision;
+    const char* name;
+  } sizes[] = {{Rsa::kb3072, 96, "kb3072"}, {Rsa::kb4096, 128, "kb4096"}};
+  for (const auto& size : sizes) {
+    SCOPED_TRACE(size.name);
+    const KeyTexts k = MakeKeyTexts(size.precision, 0xC0DE0000u + Rsa::Digit(size.precision));
+    Rsa::TRSA rsa(nullptr);
+    rsa.SetName("RSA1");
+    rsa.SetKeyBits(size.bits);
+    rsa.PutPublicKey(k.Public);
+    rsa.PutPrivateKey(k.Private);
+    rsa.PutSignature(k.Signature);
+    const std::string text = Classes::WriteComponentRes(rsa);
+    EXPECT_NE(text.find(std::string("\n  KeyBits = ") + size.name + "\n"), std::string::npos) << text;
+
+    auto copy = Read<Rsa::TRSA>(text);
+    EXPECT_EQ(copy->KeyBits(), size.bits);
+    EXPECT_EQ(copy->GetPrecision(), size.precision);
+    ExpectKeys(*copy, k, true);
+    EXPECT_TRUE(Same(Testing::SigValueOf(*copy), k.s));
+  }
+}
+
 TEST_F(FormFile, ALoneComponentIsAKeyFile) {
   const KeyTexts k = MakeKeyTexts(32, 0x5EED5u);
   Rsa::TRSA rsa(nullptr);

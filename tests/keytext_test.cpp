@@ -8,6 +8,8 @@
 
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"
+#include "support/FixtureKeys.h"
+#include "support/GmpReference.h"
 #include "support/KeyStoreProbe.h"
 #include "support/ScriptedRandom.h"
 
@@ -59,7 +61,11 @@ std::string Hex(const AnsiString& bytes) {
 // A radix-64 field of `bytes` bytes (non-zero, so its length is unambiguous).
 AnsiString FieldOfBytes(int bytes) { return Radix64Encode(AnsiString(std::string(std::size_t(bytes), '\x5A'))); }
 
-int Precision(Rsa::TKeyBits bits) { return bits == Rsa::kb0512 ? 16 : bits == Rsa::kb1024 ? 32 : 64; }
+const Rsa::TKeyBits AllKeyBits[] = {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048, Rsa::kb3072, Rsa::kb4096};
+int Precision(Rsa::TKeyBits bits) {
+  const int precision[] = {16, 32, 64, 96, 128};
+  return precision[bits];
+}
 
 // Everything the OnStatusUpdate handler saw, each time it ran.
 struct HandlerView {
@@ -323,7 +329,7 @@ TEST(KeyText, ShortAndPaddedFirstFieldsReadTheSameNumber) {
 // Texts written the way key generation writes them load back at every key size, also when d has fewer
 // significant digits than the key size (its field is still written over the full key size).
 TEST(KeyText, WrittenKeyTextsLoadBackAtEveryKeySize) {
-  for (Rsa::TKeyBits bits : {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048}) {
+  for (Rsa::TKeyBits bits : AllKeyBits) {
     const int p = Precision(bits);
     for (int dDigits : {p, p - 1, 1}) {
       SCOPED_TRACE("precision " + std::to_string(p) + ", d of " + std::to_string(dDigits) + " digits");
@@ -353,8 +359,8 @@ TEST(KeyText, WrittenKeyTextsLoadBackAtEveryKeySize) {
 }
 
 TEST(KeyText, TextsWrittenAtOneKeySizeAreRefusedAtAnother) {
-  for (Rsa::TKeyBits written : {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048}) {
-    for (Rsa::TKeyBits loaded : {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048}) {
+  for (Rsa::TKeyBits written : AllKeyBits) {
+    for (Rsa::TKeyBits loaded : AllKeyBits) {
       if (written == loaded) continue;
       const int p = Precision(written);
       SCOPED_TRACE("written at precision " + std::to_string(p) + ", loaded at " + std::to_string(Precision(loaded)));
@@ -373,11 +379,47 @@ TEST(KeyText, TextsWrittenAtOneKeySizeAreRefusedAtAnother) {
   }
 }
 
+// The key texts of real keys at every size, written out independently from the keys' hexadecimal
+// digits: each 32-bit digit as eight hex digits, least significant digit first, its bytes most
+// significant first, then radix-64. The second field is exactly K bytes: 86 to 683 characters.
+TEST(KeyText, FixtureKeyTextsMatchAnIndependentModelAtEveryKeySize) {
+  auto field = [](std::string hex, int digits) {
+    hex.insert(0, std::size_t(8 * digits) - hex.size(), '0');
+    std::string bytes;
+    for (int i = digits - 1; i >= 0; --i)
+      for (int b = 0; b < 4; ++b) bytes += static_cast<char>(std::stoi(hex.substr(std::size_t(8 * i + 2 * b), 2), nullptr, 16));
+    return Testing::ReferenceRadix64(bytes);
+  };
+  for (int bits : Testing::FixtureKeySizes) {
+    SCOPED_TRACE(bits);
+    const int p = bits / 32;
+    const Testing::FixtureKey& key = Testing::GetFixtureKey(bits, 1);
+    const std::string publicText = field(key.E, 1) + ":" + field(key.N, p);
+    const std::string privateText = field(key.N, p) + ":" + field(key.D, p);
+    EXPECT_EQ(publicText.size() - publicText.find(':') - 1, std::size_t((8 * 4 * p + 5) / 6));
+    const BigNum e = Testing::HexToBigNum(key.E), n = Testing::HexToBigNum(key.N), d = Testing::HexToBigNum(key.D);
+    EXPECT_EQ(KeyFieldText(e) + ":" + KeyFieldText(n, p), publicText);
+    EXPECT_EQ(KeyFieldText(n) + ":" + KeyFieldText(d, p), privateText);
+
+    TRSA rsa(nullptr);
+    rsa.SetKeyBits(Testing::KeyBitsFor(bits));
+    rsa.PutPublicKey(publicText);
+    rsa.PutPrivateKey(privateText);
+    BigNum a, b;
+    rsa.GetPublicKey(a, b);
+    EXPECT_TRUE(Same(a, e) && Same(b, n));
+    rsa.GetPrivateKey(a, b);
+    EXPECT_TRUE(Same(a, n) && Same(b, d));
+  }
+}
+
 TEST(KeyText, SignatureTextIsTheLittleEndianImage) {
   EXPECT_EQ(SignatureText(E50001, 16), "IQA" + std::string(83, '+'));
   EXPECT_EQ(Hex(Radix64Decode(SignatureText(Number({0x01020304}), 16))).substr(0, 8), "04030201");
   EXPECT_EQ(SignatureText(Filled(32, 3), 32).Length(), 171);
   EXPECT_EQ(SignatureText(Filled(64, 3), 64).Length(), 342);
+  EXPECT_EQ(SignatureText(Filled(96, 3), 96).Length(), 512);
+  EXPECT_EQ(SignatureText(Filled(128, 3), 128).Length(), 683);
 
   // Loading reads exactly the decoded number: digits above the key size are cleared even when an
   // earlier, larger signature filled them.

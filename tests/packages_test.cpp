@@ -257,7 +257,7 @@ TEST_F(BothPackages, GiveTheSameTextsAndResultsAsTheComponentItself) {
   int eventsA = 0;
   rsaA.Object()->SetOnStatusUpdate([&](System::TObject* sender) { eventsA += sender == rsaA.Object(); });
 
-  for (Rsa::TKeyBits bits : {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048}) {
+  for (Rsa::TKeyBits bits : {Rsa::kb0512, Rsa::kb1024, Rsa::kb2048, Rsa::kb3072, Rsa::kb4096}) {
     reference.SetKeyBits(bits);
     for (const TPackagedRSA* rsa : {&rsaA, &rsaB}) {
       rsa->Call<void>("SetKeyBits(Rsa::TKeyBits)", bits);
@@ -266,7 +266,7 @@ TEST_F(BothPackages, GiveTheSameTextsAndResultsAsTheComponentItself) {
       EXPECT_EQ(rsa->Call<AnsiString>("GetVersion() const"), reference.GetVersion());
     }
   }
-  EXPECT_EQ(eventsA, 3);
+  EXPECT_EQ(eventsA, 5);
 
   // Radix-64 text of every byte value, and back.
   std::string bytes;
@@ -301,6 +301,26 @@ TEST_F(BothPackages, GiveTheSameTextsAndResultsAsTheComponentItself) {
     EXPECT_EQ(0, std::memcmp(&n3, &n, sizeof n));
     EXPECT_EQ(0, std::memcmp(&d2, &d, sizeof d));
   }
+
+  // The largest key size, through the same public key: the same cipher text (two-byte pad count).
+  Rsa::BigNum n4096{};
+  for (int i = 0; i < 128; ++i) n4096[i] = 0x6C8E9CF5u * Rsa::Digit(i + 7) | 1u;
+  n4096[127] |= 0x80000000u;
+  const AnsiString plain(std::string(600, '\x5A'));
+  reference.SetKeyBits(Rsa::kb4096);
+  reference.SetPublicKey(e, n4096);
+  AnsiString expected;
+  reference.EncryptString(plain, expected);
+  for (const TPackagedRSA* rsa : {&rsaA, &rsaB}) {
+    rsa->Call<void>("SetKeyBits(Rsa::TKeyBits)", Rsa::kb4096);
+    rsa->Call<void, const Rsa::BigNum&, const Rsa::BigNum&>("SetPublicKey(Rsa::BigNum const&, Rsa::BigNum const&)",
+                                                            e, n4096);
+    AnsiString cipher;
+    rsa->Call<void, AnsiString, AnsiString&>("EncryptString(System::AnsiString, System::AnsiString&)", plain, cipher);
+    EXPECT_EQ(cipher, expected);
+  }
+  reference.SetKeyBits(Rsa::kb0512);
+  reference.PutPublicKey(publicKey);
 
   std::string referenceMessage;
   try {

@@ -39,7 +39,7 @@ std::vector<std::uint32_t> VariedScript() {
 }  // namespace
 
 TEST(SessionKey, RoundTripAtEveryKeySizeAndSessionKeyLength) {
-  for (int bits : {512, 1024, 2048}) {
+  for (int bits : Testing::FixtureKeySizes) {
     TRSA rsa(nullptr);
     Testing::LoadFixtureKey(rsa, bits);
     const int K = bits / 8;
@@ -54,7 +54,7 @@ TEST(SessionKey, RoundTripAtEveryKeySizeAndSessionKeyLength) {
       Testing::ScriptedRandom random(VariedScript());
 
       const AnsiString text = rsa.EncryptKey(key);
-      EXPECT_EQ(text.Length(), (8 * K + 5) / 6);  // 86, 171 or 342 characters
+      EXPECT_EQ(text.Length(), (8 * K + 5) / 6);  // 86, 171, 342, 512 or 683 characters
 
       TSymKey out;
       std::memset(out, 0xAA, sizeof out);
@@ -77,7 +77,7 @@ TEST(SessionKey, WrappedBlockLayoutMatchesGmp) {
     int Bits;
     Rsa::TSymKeyLength Length;
   } cases[] = {{512, Rsa::sk256}, {512, Rsa::sk64}, {1024, Rsa::sk128}, {1024, Rsa::sk192}, {2048, Rsa::sk64},
-               {2048, Rsa::sk256}};
+               {2048, Rsa::sk256}, {3072, Rsa::sk128}, {4096, Rsa::sk64},   {4096, Rsa::sk256}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Bits << " bits, symmetric length " << int(c.Length));
     TRSA rsa(nullptr);

@@ -24,13 +24,22 @@ std::string Text(int count, unsigned char start = 0) {
   return s;
 }
 
-// The cipher text computed independently: pad with p bytes of value p, cut into B-byte blocks,
-// raise each little-endian block to e mod n with GMP, concatenate the K-byte images, encode.
+// The padded text, written out from the two layouts: up to 2048 bits p bytes of value p (1 to B);
+// above, p - 2 zero bytes and then p in two bytes, high byte first (2 to B + 1).
+std::string Padded(const std::string& plain, int bits) {
+  const int B = bits / 8 - 1;
+  int p = B - int(plain.size()) % B;
+  if (bits <= 2048) return plain + std::string(std::size_t(p), static_cast<char>(p));
+  if (p < 2) p += B;
+  return plain + std::string(std::size_t(p - 2), '\0') + static_cast<char>(p >> 8) + static_cast<char>(p & 0xFF);
+}
+
+// The cipher text computed independently: pad, cut into B-byte blocks, raise each little-endian block
+// to e mod n with GMP, concatenate the K-byte images, encode.
 std::string ExpectedCipher(const std::string& plain, int bits, int which = 0) {
   const Testing::FixtureKey& key = Testing::GetFixtureKey(bits, which);
   const int K = bits / 8, B = K - 1;
-  const int p = B - int(plain.size()) % B;
-  const std::string padded = plain + std::string(std::size_t(p), static_cast<char>(p));
+  const std::string padded = Padded(plain, bits);
   std::string raw;
   for (std::size_t at = 0; at < padded.size(); at += B)
     raw += Testing::GmpModPowLE(padded.substr(at, B), key.E, key.N, K);
@@ -51,16 +60,21 @@ std::string Decrypt(TRSA& rsa, const std::string& cipher) {
 
 }  // namespace
 
-// Byte for byte against GMP at the padding boundaries: empty, B-1, B, B+1, with zero and 0xFF bytes;
-// then each decrypts back. At 2048 bits the pad bytes of an empty or 255-byte text are 255.
+// Byte for byte against GMP at the padding boundaries, with zero and 0xFF bytes; then each decrypts
+// back. At 2048 bits the pad bytes of an empty or 255-byte text are 255. From 3072 bits the two-byte
+// count needs room: B - 2 bytes still fit one block, B - 1 bytes take a second one (pad of B + 1 = K
+// bytes, whose count's low byte is zero at 4096 bits), and 2B - 1 a third.
 TEST(StringCipher, CipherTextMatchesGmpAndRoundTripsAtPaddingBoundaries) {
-  for (int bits : {512, 1024, 2048}) {
+  for (int bits : Testing::FixtureKeySizes) {
     TRSA rsa(nullptr);
     Testing::LoadFixtureKey(rsa, bits);
     const int B = bits / 8 - 1;
-    std::vector<int> lengths = {0, 1, B - 1, B, B + 1};
-    if (bits == 512) lengths.push_back(3 * B + 10);
-    for (int length : lengths) {
+    const bool twoByteCount = bits > 2048;
+    // {length, blocks}
+    std::vector<std::pair<int, int>> lengths = {{0, 1}, {1, 1}, {B - 1, twoByteCount ? 2 : 1}, {B, 2}, {B + 1, 2}};
+    if (bits == 512) lengths.push_back({3 * B + 10, 4});
+    if (twoByteCount) lengths.insert(lengths.end(), {{B - 2, 1}, {2 * B - 2, 2}, {2 * B - 1, 3}});
+    for (auto [length, blocks] : lengths) {
       SCOPED_TRACE(testing::Message() << bits << " bits, " << length << " bytes");
       const std::string plain = Text(length, static_cast<unsigned char>(length));
       rsa.SetStatus("before");
@@ -69,7 +83,6 @@ TEST(StringCipher, CipherTextMatchesGmpAndRoundTripsAtPaddingBoundaries) {
 
       const std::string cipher = Encrypt(rsa, plain);
       EXPECT_EQ(cipher, ExpectedCipher(plain, bits));
-      const int blocks = length / B + 1;
       EXPECT_EQ(rsa.DecodeString(cipher).Length(), blocks * (B + 1));
       EXPECT_EQ(Decrypt(rsa, cipher), plain);
 
@@ -127,6 +140,28 @@ TEST(StringCipher, WrongPrivateKeyGivesWrongBytesWithoutError) {
   }
   EXPECT_TRUE(sawEmpty) << "no case where the wrong pad count exceeded the length";
   EXPECT_TRUE(sawBytes);
+}
+
+// From 3072 bits the last two decrypted bytes are the count, high byte first; as with the one-byte
+// count, nothing checks it, and a count beyond the length leaves nothing. Blocks made with GMP.
+TEST(StringCipher, TwoByteCountDecidesTheCut) {
+  const int bits = 3072, K = bits / 8, B = K - 1;
+  const Testing::FixtureKey& key = Testing::GetFixtureKey(bits);
+  TRSA rsa(nullptr);
+  Testing::LoadFixtureKey(rsa, bits);
+  const struct {
+    int blocks, count, kept;
+  } cases[] = {{1, 0, B},       {1, 1, B - 1},     {1, 2, B - 2}, {1, 0x0101, B - 257}, {1, B - 1, 1},
+               {1, B, 0},       {1, 0xFFFF, 0},    {2, K, B - 1}, {2, 2 * B - 1, 1},    {2, 2 * B, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.blocks << " blocks, count " << c.count);
+    std::string padded = Text(c.blocks * B, 0x5A);
+    padded[padded.size() - 2] = static_cast<char>(c.count >> 8);
+    padded[padded.size() - 1] = static_cast<char>(c.count & 0xFF);
+    std::string raw;
+    for (int j = 0; j < c.blocks; ++j) raw += Testing::GmpModPowLE(padded.substr(j * B, B), key.E, key.N, K);
+    EXPECT_EQ(Decrypt(rsa, Testing::ReferenceRadix64(raw)), padded.substr(0, std::size_t(c.kept)));
+  }
 }
 
 TEST(StringCipher, MissingKeysAreReportedAndLeaveTheOutputAlone) {

@@ -1,5 +1,5 @@
-// Fixed RSA keys for tests, so that no test has to generate a key (2048-bit generation is far too slow
-// for the suite). Two unrelated keys of each size: 512, 1024 and 2048 bits.
+// Fixed RSA keys for tests, so that no test has to generate a key (generation from 2048 bits up is far
+// too slow for the suite). Two unrelated keys of each size: 512, 1024, 2048, 3072 and 4096 bits.
 #pragma once
 
 #include <string>
@@ -17,10 +17,13 @@ struct FixtureKey {
   const char* D;
 };
 
-// Key `which` (0 or 1) of the given size (512, 1024 or 2048). Raises std::invalid_argument otherwise.
+// Every size that has fixture keys, in bits: one for each key size of the component.
+inline constexpr int FixtureKeySizes[] = {512, 1024, 2048, 3072, 4096};
+
+// Key `which` (0 or 1) of the given size (512 to 4096). Raises std::invalid_argument otherwise.
 const FixtureKey& GetFixtureKey(int bits, int which = 0);
 
-// The KeyBits value for 512, 1024 or 2048 bits.
+// The KeyBits value for 512, 1024, 2048, 3072 or 4096 bits.
 Rsa::TKeyBits KeyBitsFor(int bits);
 // A BigNum from hexadecimal digits, most significant first (all 132 digits set, the unused ones zero).
 Rsa::BigNum HexToBigNum(const std::string& hex);
