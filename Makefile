@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo bench clean test-sanitize fuzz ct-check cross
+.PHONY: all deps build test demo bench clean test-sanitize fuzz ct-check timing-check cross
 
 all: build
 
@@ -39,6 +39,12 @@ fuzz:
 
 ct-check:
 	scripts/ct-check
+
+# Fixed-versus-random timing of the kernels valgrind cannot follow; TIMING_SECONDS in all.
+TIMING_SECONDS ?= 60
+timing-check: build
+	@if $(BUILD)/tests/timing_check --canary 2 >/dev/null; then echo "timing-check: the planted leak was not found" >&2; exit 1; fi
+	$(BUILD)/tests/timing_check $(TIMING_SECONDS)
 
 cross:
 	scripts/cross-test $(CROSS_ARCHES)

@@ -32,6 +32,7 @@ void DigitMult(Digit a[2], Digit b, Digit c) { DigitProduct(a, b, c); }
 // while the running remainder is still at least the divisor. cHigh = 2^16 - 1 is taken apart because
 // cHigh + 1 would need 17 bits; the estimate is then simply the remainder's top half.
 void DigitDiv(Digit* a, const Digit b[2], Digit c) {
+  BN_ASSERT(b[1] < c && c >= (Digit{1} << 16));
   const Digit cHigh = c >> 16, cLow = c & HalfMask;
   Digit t1 = b[1], t0 = b[0];
 

@@ -9,6 +9,7 @@ namespace Rsa {
 // current coefficient. When the remainder reaches gcd(b, c) = 1 its coefficient is the inverse; a
 // negative one is brought into range as c - |s|. The magnitudes never exceed c, so sums fit in digits.
 void BNModInv(Digit* a, const Digit* b, const Digit* c, unsigned digits) {
+  BN_ASSERT(digits <= ScratchDigits);
   Digit q[ScratchDigits];
   Digit tCoef[ScratchDigits], tRem[ScratchDigits];
   Digit uCoef[ScratchDigits], uRem[ScratchDigits];
@@ -50,6 +51,7 @@ void BNModInv(Digit* a, const Digit* b, const Digit* c, unsigned digits) {
 
 // Euclid's algorithm by remainders.
 void BNGcd(Digit* a, const Digit* b, const Digit* c, unsigned digits) {
+  BN_ASSERT(digits <= ScratchDigits);
   Digit t[ScratchDigits], u[ScratchDigits], v[ScratchDigits];
   BNAssign(u, b, digits);
   BNAssign(v, c, digits);

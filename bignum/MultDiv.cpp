@@ -7,6 +7,7 @@ namespace Rsa {
 
 // Row-by-row schoolbook product over the significant digits of both operands only.
 void BNMult(Digit* a, const Digit* b, const Digit* c, unsigned digits) {
+  BN_ASSERT(digits <= ScratchDigits);
   Digit t[2 * ScratchDigits];
   BNAssignZero(t, 2 * digits);
   const unsigned bDigits = BNDigits(b, digits);
@@ -25,7 +26,9 @@ void BNMult(Digit* a, const Digit* b, const Digit* c, unsigned digits) {
 // estimate is counted upward while the window still holds a multiple of the divisor. For t = 2^32 - 1,
 // where t + 1 wraps, the estimate is the window's top digit, again from below.
 void BNDiv(Digit* a, Digit* b, const Digit* c, unsigned cDigits, const Digit* d, unsigned dDigits) {
+  BN_ASSERT(cDigits <= ProductDigits && a != b);
   const unsigned ddDigits = BNDigits(d, dDigits);
+  BN_ASSERT(ddDigits <= ScratchDigits);
   if (ddDigits == 0) return;  // zero divisor: neither output is written
   const unsigned shift = 32 - DigitBits(d[ddDigits - 1]);
 
@@ -72,6 +75,7 @@ void BNMod(Digit* a, const Digit* b, unsigned bDigits, const Digit* c, unsigned 
 }
 
 void BNModMult(Digit* a, const Digit* b, const Digit* c, const Digit* d, unsigned digits) {
+  BN_ASSERT(digits <= ScratchDigits);
   Digit t[2 * ScratchDigits];
   BNMult(t, b, c, digits);
   BNMod(a, t, 2 * digits, d, digits);

@@ -1,6 +1,7 @@
 // Key fields and the signature text: how key store numbers become bytes and radix-64 text, and back.
 // Key fields run digits least significant first but each digit's bytes most significant first; the
 // signature text is the plain little-endian image, so one number gives different texts in the two.
+#include "bignum/Declassify.h"
 #include "rsa/ByteImage.h"
 #include "rsa/TextFormats.h"
 
@@ -8,7 +9,7 @@ namespace Rsa {
 
 namespace {
 
-// Index of the top non-zero digit plus one; 0 for zero.
+// Index of the top non-zero digit plus one; 0 for zero. Variable time: for public numbers (e, n).
 int SignificantDigits(const BigNum& x) {
   int k = BigNumDigits;
   while (k > 0 && x.Digits[k - 1] == 0) --k;
@@ -37,9 +38,11 @@ System::AnsiString EncodeKeyField(const BigNum& x, int digits) {
 
 System::AnsiString KeyFieldText(const BigNum& x) { return EncodeKeyField(x, SignificantDigits(x)); }
 
+// x may be the private exponent: its digits are counted in constant time, and the count is declassified
+// because the text's length shows it anyway (it exceeds `digits` only for a number that does not fit).
 System::AnsiString KeyFieldText(const BigNum& x, int digits) {
   const int fitting = digits < int(BigNumDigits) ? digits : int(BigNumDigits);
-  const int significant = SignificantDigits(x);
+  const int significant = int(ConstantTime::Declassify(BNDigitsConstTime(x, BigNumDigits)));
   return EncodeKeyField(x, significant > fitting ? significant : fitting);
 }
 

@@ -93,6 +93,7 @@ void TRSA::RSAMakeKeyPair(const BigNum& Seed1, const BigNum& Seed2, BigNum& e, B
   const unsigned width = 2 * h + 1;
   BNMultConstTime(product, p, q, BigNumDigits);
   BNAssign(n, product, BigNumDigits);
+  ConstantTime::DeclassifyArea(n, sizeof(BigNum));  // the modulus is public
 
   // e is the first odd value from 50001 up that is coprime to p - 1 and to q - 1. Which candidate
   // exponent failed for which prime stays secret; that all before the final e failed is what e tells.

@@ -1,28 +1,46 @@
 // Radix-64 text: 3 bytes to 4 characters over the component's own alphabet, no padding characters.
 // The bit grouping is base64's, but the alphabet differs and an incomplete final group is handled the
 // component's way, so a standard base64 codec neither reads nor writes these texts.
+#include "bignum/Declassify.h"
 #include "rsa/TextFormats.h"
 
 namespace Rsa {
 
+// Texts may carry secrets (a private exponent's key field, a decrypted session key's image), so the
+// mapping between values and characters is computed, not looked up: no table is indexed by a byte or a
+// character and nothing branches on one. The alphabet "+-0123456789A..Za..z" is five runs in ascending
+// code order; a value's character is the value plus the offset of its run.
+
 namespace {
 
-// Character v stands for the value v; the characters are in ascending order of their codes.
-constexpr char Radix64Alphabet[64] = {
-    '+', '-', '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D',
-    'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P', 'Q', 'R', 'S', 'T',
-    'U', 'V', 'W', 'X', 'Y', 'Z', 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j',
-    'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v', 'w', 'x', 'y', 'z'};
+// 1 when x > limit, for x and limit below 2^16 (arithmetic on a wider signed value, no comparison).
+inline int Above(int x, int limit) { return int(unsigned(limit - x) >> 31); }
+
+// The character of value v (0 to 63): '+' is 43, '-' 45, '0' 48, 'A' 65, 'a' 97.
+inline char EncodeValue(unsigned v) {
+  const int x = int(v);
+  return static_cast<char>(x + 43 + Above(x, 0) + 2 * Above(x, 1) + 7 * Above(x, 11) + 6 * Above(x, 37));
+}
+
+// The value of character c, and valid := 0 when c is not in the alphabet.
+inline unsigned DecodeValue(unsigned char c, unsigned& valid) {
+  const int x = c;
+  const auto in = [x](int lo, int hi) { return unsigned(Above(x, lo - 1) & (1 - Above(x, hi))); };
+  const unsigned plus = in('+', '+'), minus = in('-', '-'), digit = in('0', '9'), upper = in('A', 'Z'),
+                 lower = in('a', 'z');
+  valid &= plus | minus | digit | upper | lower;
+  const unsigned value = (unsigned(x - 46) & (0u - digit)) | (unsigned(x - 53) & (0u - upper)) |
+                         (unsigned(x - 59) & (0u - lower)) | minus;
+  return value & 63;
+}
 
 }  // namespace
 
 unsigned char DecodeChar(char c) {
-  if (c >= '0' && c <= '9') return static_cast<unsigned char>(c - '0' + 2);
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c - 'A' + 12);
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 'a' + 38);
-  if (c == '+') return 0;
-  if (c == '-') return 1;
-  throw Sysutils::EConvertError("Error converting from Base64 - invalid character");
+  unsigned valid = 1;
+  const unsigned v = DecodeValue(static_cast<unsigned char>(c), valid);
+  if (!valid) throw Sysutils::EConvertError("Error converting from Base64 - invalid character");
+  return static_cast<unsigned char>(v);
 }
 
 // The input is one bit stream, most significant bit of each byte first, cut into 6-bit groups; the
@@ -36,37 +54,44 @@ System::AnsiString Radix64Encode(const System::AnsiString& bytes) {
   int i = 0;
   for (; i + 3 <= length; i += 3) {
     const unsigned group = unsigned(in[i]) << 16 | unsigned(in[i + 1]) << 8 | in[i + 2];
-    *out++ = Radix64Alphabet[group >> 18];
-    *out++ = Radix64Alphabet[(group >> 12) & 63];
-    *out++ = Radix64Alphabet[(group >> 6) & 63];
-    *out++ = Radix64Alphabet[group & 63];
+    *out++ = EncodeValue(group >> 18);
+    *out++ = EncodeValue((group >> 12) & 63);
+    *out++ = EncodeValue((group >> 6) & 63);
+    *out++ = EncodeValue(group & 63);
   }
   const int rest = length - i;
   if (rest > 0) {
     const unsigned group = unsigned(in[i]) << 16 | (rest == 2 ? unsigned(in[i + 1]) << 8 : 0);
-    *out++ = Radix64Alphabet[group >> 18];
-    *out++ = Radix64Alphabet[(group >> 12) & 63];
-    if (rest == 2) *out++ = Radix64Alphabet[(group >> 6) & 63];
+    *out++ = EncodeValue(group >> 18);
+    *out++ = EncodeValue((group >> 12) & 63);
+    if (rest == 2) *out++ = EncodeValue((group >> 6) & 63);
   }
   return text;
 }
 
 // Every character is checked, a lone character of a final group included, although it adds no byte.
 // Bits of an incomplete final group that do not fill a whole byte are dropped, whatever their value.
+// Validity is gathered over the whole text and decided once at the end, the only decision taken on the
+// characters: whether the text is accepted is the caller's public outcome.
 System::AnsiString Radix64Decode(const System::AnsiString& text) {
   const int length = text.Length();
   System::AnsiString bytes;
   bytes.SetLength(3 * length / 4);
   unsigned char* out = bytes.bytes();
-  unsigned char acc = 0;
+  unsigned acc = 0;
+  unsigned valid = 1;
   for (int i = 0; i < length; ++i) {
-    const unsigned char v = DecodeChar(text.data()[i]);
+    const unsigned v = DecodeValue(static_cast<unsigned char>(text.data()[i]), valid);
     switch (i % 4) {
-      case 0: acc = static_cast<unsigned char>(v << 2); break;
-      case 1: *out++ = static_cast<unsigned char>(acc | v >> 4); acc = static_cast<unsigned char>(v << 4); break;
-      case 2: *out++ = static_cast<unsigned char>(acc | v >> 2); acc = static_cast<unsigned char>(v << 6); break;
+      case 0: acc = (v << 2) & 0xFF; break;
+      case 1: *out++ = static_cast<unsigned char>(acc | v >> 4); acc = (v << 4) & 0xFF; break;
+      case 2: *out++ = static_cast<unsigned char>(acc | v >> 2); acc = (v << 6) & 0xFF; break;
       default: *out++ = static_cast<unsigned char>(acc | v); acc = 0; break;
     }
+  }
+  if (!ConstantTime::Declassify(valid)) {
+    BNWipe(bytes.data(), 0, std::size_t(bytes.Length()));
+    throw Sysutils::EConvertError("Error converting from Base64 - invalid character");
   }
   return bytes;
 }

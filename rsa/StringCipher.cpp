@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bignum/ConstantTime.h"
+#include "bignum/Declassify.h"
 #include "rsa/ByteImage.h"
 #include "rsa/KeySize.h"
 #include "rsa/RSA.h"
@@ -89,11 +91,18 @@ void TRSA::DecryptString(const System::AnsiString Cipher, System::AnsiString& Pl
 
   // The pad count ends the text. It is not checked against the other pad bytes or against the block
   // size, so a wrong key yields wrong bytes rather than an error; a count beyond the length leaves
-  // nothing.
-  const int p = ReadPadCount(plain.bytes() + plain.Length(), K);
-  const int kept = p < plain.Length() ? plain.Length() - p : 0;
-  BNWipe(plain.bytes() + kept, 0, std::size_t(plain.Length() - kept));
-  plain.SetLength(kept);
+  // nothing. The count is secret like the rest of the plaintext: the cut is worked out with masks over
+  // every byte, and only the resulting length, which the caller receives anyway, is declassified.
+  const auto length = std::uint32_t(plain.Length());  // below 2^31
+  const auto p = std::uint32_t(ReadPadCount(plain.bytes() + plain.Length(), K));  // below 2^16
+  const std::uint32_t fits = 0u - ((p - length) >> 31);  // all ones when p < length
+  const std::uint32_t kept = ConstantTime::Select(fits, length - p, 0u);
+  unsigned char* bytes = plain.bytes();
+  for (std::uint32_t i = 0; i < length; ++i) {
+    const auto inside = static_cast<unsigned char>(0u - ((i - kept) >> 31));  // all ones when i < kept
+    bytes[i] &= inside;
+  }
+  plain.SetLength(int(ConstantTime::Declassify(kept)));
   Plain = std::move(plain);
 }
 

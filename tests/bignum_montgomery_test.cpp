@@ -1,29 +1,17 @@
 // The Montgomery kernel: its product, square and conversions against GMP at every limb count (the
 // processor-specific kernel and the portable one), and the exponentiation built on it against the
 // two-bit window method (which even moduli still use) at every modulus length up to the work-area limit,
-// with the exponents and bases that stress it and every aliasing of the result. A last test runs the
-// exponentiation under valgrind with the base and the exponent marked undefined, so that any branch or
-// table address that depends on them is reported.
+// with the exponents and bases that stress it and every aliasing of the result. That no branch or address
+// depends on the base or the exponent is checked under valgrind by the constant-time tests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include <unistd.h>
 
 #include "bignum/BigNumInternal.h"
 #include "bignum/Montgomery.h"
 #include "support/DigitsGmp.h"
-
-#if __has_include(<valgrind/memcheck.h>)
-#include <valgrind/memcheck.h>
-#include <valgrind/valgrind.h>
-#define QARVEX_HAVE_MEMCHECK 1
-#else
-#define QARVEX_HAVE_MEMCHECK 0
-#endif
 
 using namespace Rsa;
 using Testing::Digits;
@@ -304,53 +292,4 @@ TEST(MontgomeryExponentiation, KeySizedModuliWithFullExponentsMatchGmp) {
     EXPECT_EQ(over.Value(), want.ToDigits(ArrayDigits)) << significant << " significant digits, over b";
     EXPECT_TRUE(a.GuardsIntact() && over.GuardsIntact());
   }
-}
-
-// Under valgrind the base and the exponent are marked undefined (all but the exponent's top digit, whose
-// position sets the running time by design): memcheck then reports every conditional jump and every
-// memory address computed from them. Outside valgrind the test runs itself under valgrind when it can.
-TEST(MontgomeryExponentiation, NoBranchOrAddressDependsOnTheBaseOrTheExponent) {
-#if !QARVEX_HAVE_MEMCHECK
-  GTEST_SKIP() << "valgrind headers are not installed";
-#else
-  if (!RUNNING_ON_VALGRIND) {
-    if (std::system("valgrind --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "valgrind is not installed";
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    ASSERT_GT(length, 0);
-    self[length] = 0;
-    const std::string log = ::testing::TempDir() + "montgomery_memcheck.log";
-    const std::string command = "valgrind -q --error-exitcode=3 --log-file=" + log + " " + self +
-                                " --gtest_filter=MontgomeryExponentiation.NoBranchOrAddressDependsOnTheBaseOrTheExponent"
-                                " > /dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    std::string report;
-    if (FILE* f = std::fopen(log.c_str(), "r")) {
-      char buffer[4096];
-      for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;) report.append(buffer, got);
-      std::fclose(f);
-    }
-    EXPECT_EQ(status, 0) << "memcheck found secret-dependent behaviour:\n" << report;
-    return;
-  }
-  OperandSource src(0xC7);
-  for (unsigned significant : {1u, 3u, 16u, 24u}) {
-    // One unused top digit in the modulus array, so that the base reaches beyond the modulus.
-    const unsigned dDigits = significant + 1;
-    const Digits d = OddModulus(src, dDigits, significant);
-    Digits b = src.Make(dDigits, Shape::Random);
-    Digits c = src.Make(significant, Shape::Random);
-    c.back() |= 1;
-    Mpz want;
-    mpz_powm(want, Mpz(b), Mpz(c), Mpz(d));
-    Digits a(dDigits, 0);
-    VALGRIND_MAKE_MEM_UNDEFINED(b.data(), b.size() * sizeof(Digit));
-    VALGRIND_MAKE_MEM_UNDEFINED(c.data(), (c.size() - 1) * sizeof(Digit));
-    BNModExp(a.data(), b.data(), c.data(), significant, d.data(), dDigits);
-    VALGRIND_MAKE_MEM_DEFINED(a.data(), a.size() * sizeof(Digit));
-    VALGRIND_MAKE_MEM_DEFINED(b.data(), b.size() * sizeof(Digit));
-    VALGRIND_MAKE_MEM_DEFINED(c.data(), c.size() * sizeof(Digit));
-    EXPECT_EQ(a, want.ToDigits(dDigits)) << significant << " significant digits";
-  }
-#endif
 }

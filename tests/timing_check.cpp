@@ -1,0 +1,179 @@
+// Statistical timing check of the Montgomery kernels that valgrind cannot follow (hand-written assembly,
+// vector units): fixed-versus-random inputs. Each measurement times a few calls of one kernel on inputs
+// of one class, chosen at random per measurement: the fixed class (zero operands) or the random class
+// (uniform operands below the modulus). Welch's t statistic between the two classes' times, over all
+// measurements and over those below a few percentiles (which cuts interrupts and other noise), must stay
+// below 4.5 in absolute value; a kernel whose time depends on its operands drifts beyond that as the
+// measurements accumulate.
+//   timing_check [SECONDS]            total budget, shared by the kernels (default 60)
+//   timing_check --canary [SECONDS]   checks a planted kernel that skips zero operands: it must leak
+// Exit status 0 when every kernel passes, 1 when one leaks, 2 on a usage error.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "bignum/MontgomeryInternal.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#endif
+
+namespace {
+
+using Rsa::Limb;
+using Rsa::MontModulus;
+
+constexpr double Threshold = 4.5;
+constexpr int CallsPerMeasurement = 4;
+
+// A time stamp: the cycle counter where there is one, else the steady clock in nanoseconds.
+inline std::uint64_t Now() {
+#if defined(__x86_64__) || defined(__i386__)
+  _mm_lfence();
+  const std::uint64_t t = __rdtsc();
+  _mm_lfence();
+  return t;
+#else
+  return std::uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count());
+#endif
+}
+
+// Running mean and variance of one class (Welford).
+struct Moments {
+  double n = 0, mean = 0, m2 = 0;
+  void Add(double x) {
+    n += 1;
+    const double delta = x - mean;
+    mean += delta / n;
+    m2 += delta * (x - mean);
+  }
+};
+
+double WelchT(const Moments& a, const Moments& b) {
+  if (a.n < 2 || b.n < 2) return 0;
+  const double va = a.m2 / (a.n - 1), vb = b.m2 / (b.n - 1);
+  const double se = std::sqrt(va / a.n + vb / b.n);
+  return se == 0 ? 0 : (a.mean - b.mean) / se;
+}
+
+// One kernel to check: it computes into r from a and b (b is ignored by the squares).
+struct Kernel {
+  const char* name;
+  unsigned limbs;
+  void (*run)(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q);
+};
+
+void Product(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) { Rsa::MontProduct(r, a, b, mod, q); }
+void Square(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q) { Rsa::MontSquare(r, a, mod, q); }
+#if QARVEX_HAVE_ADX_KERNELS
+void ProductAdx(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) { Rsa::MontDetail::ProductAdx(r, a, b, mod, q); }
+void SquareAdx(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q) { Rsa::MontDetail::SquareAdx(r, a, mod, q); }
+#endif
+
+// The canary: a product that skips its work for a zero operand.
+void LeakyProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
+  if (a[0] == 0) return;
+  Rsa::MontProduct(r, a, b, mod, q);
+}
+
+// The kernels valgrind cannot see, each at the key sizes' limb counts (the prime halves and the moduli).
+// A new kernel (the AVX-512 one, say) adds its entries here, guarded by its processor check.
+std::vector<Kernel> KernelsToCheck() {
+  std::vector<Kernel> kernels;
+#if QARVEX_HAVE_ADX_KERNELS
+  if (Rsa::MontDetail::ProcessorHasAdx()) {
+    for (unsigned limbs : {8u, 16u, 32u}) {
+      kernels.push_back({"ADX product", limbs, ProductAdx});
+      kernels.push_back({"ADX square", limbs, SquareAdx});
+    }
+  }
+#endif
+  // The dispatcher as this process selects it, at a 2048-bit modulus.
+  kernels.push_back({"selected product", 32, Product});
+  kernels.push_back({"selected square", 32, Square});
+  return kernels;
+}
+
+// Checks one kernel for the given time; returns the largest |t| over the crops.
+double CheckKernel(const Kernel& k, double seconds, std::mt19937_64& rng, long& measurements) {
+  const unsigned n = k.limbs;
+  // A random odd modulus with its top bit set, set up as the component would.
+  std::vector<Rsa::Digit> d(2 * n);
+  for (auto& x : d) x = static_cast<Rsa::Digit>(rng());
+  d[0] |= 1;
+  d[2 * n - 1] |= 0x80000000u;
+  MontModulus mod;
+  Rsa::MontSetup(mod, d.data(), 2 * n);
+
+  constexpr int Pool = 256;  // prepared operand pairs per class
+  std::vector<Limb> randomInputs(2 * Pool * n), zeroInputs(2 * Pool * n, 0);
+  for (unsigned i = 0; i < 2 * Pool * n; ++i) randomInputs[i] = rng();
+  for (int j = 0; j < 2 * Pool; ++j) randomInputs[(j + 1) * n - 1] &= mod.m[n - 1] >> 1;  // below m
+  std::vector<Limb> a(n), b(n), r(n), q(2 * n);
+
+  // Crops: everything, and times below the 50th, 75th and 90th percentile of a warm-up.
+  const double fractions[] = {0.50, 0.75, 0.90};
+  std::vector<double> warm;
+  for (int i = 0; i < 2000; ++i) {
+    const std::uint64_t t0 = Now();
+    for (int c = 0; c < CallsPerMeasurement; ++c) k.run(r.data(), randomInputs.data(), randomInputs.data() + n, mod, q.data());
+    warm.push_back(double(Now() - t0));
+  }
+  std::sort(warm.begin(), warm.end());
+  double limits[4];
+  for (int i = 0; i < 3; ++i) limits[i] = warm[std::size_t(fractions[i] * double(warm.size()))];
+  limits[3] = 1e300;
+
+  Moments classes[4][2];
+  const auto stop = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  long count = 0;
+  while ((count & 1023) != 0 || std::chrono::steady_clock::now() < stop) {
+    const int cls = int(rng() & 1);
+    const int slot = int(rng() % Pool);
+    const Limb* source = (cls == 0 ? zeroInputs : randomInputs).data() + 2 * slot * n;
+    std::memcpy(a.data(), source, n * sizeof(Limb));
+    std::memcpy(b.data(), source + n, n * sizeof(Limb));
+    const std::uint64_t t0 = Now();
+    for (int c = 0; c < CallsPerMeasurement; ++c) k.run(r.data(), a.data(), b.data(), mod, q.data());
+    const double t = double(Now() - t0);
+    for (int i = 0; i < 4; ++i)
+      if (t < limits[i]) classes[i][cls].Add(t);
+    ++count;
+  }
+  measurements = count;
+  double worst = 0;
+  for (auto& crop : classes) worst = std::max(worst, std::fabs(WelchT(crop[0], crop[1])));
+  return worst;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double seconds = 60;
+  const bool canary = argc > 1 && std::strcmp(argv[1], "--canary") == 0;
+  const int rest = argc - (canary ? 2 : 1);
+  if (rest > 1 || (rest == 1 && (seconds = std::atof(argv[argc - 1])) <= 0)) {
+    std::fprintf(stderr, "usage: timing_check [--canary] [SECONDS]\n");
+    return 2;
+  }
+  const std::vector<Kernel> kernels = canary ? std::vector<Kernel>{{"canary", 16, LeakyProduct}} : KernelsToCheck();
+  std::mt19937_64 rng(std::random_device{}());
+  bool leaks = false;
+  for (const Kernel& k : kernels) {
+    long measurements = 0;
+    const double t = CheckKernel(k, seconds / double(kernels.size()), rng, measurements);
+    const bool pass = t < Threshold;
+    leaks |= !pass;
+    std::printf("timing-check: %-17s %2u limbs  %8ld measurements  max |t| = %6.2f  %s\n", k.name, k.limbs,
+                measurements, t, pass ? "ok" : "LEAKS");
+  }
+  std::printf("timing-check: %s (threshold |t| < %.1f)\n", leaks ? "a kernel's time depends on its operands" : "no kernel's time depends on its operands", Threshold);
+  return leaks ? 1 : 0;
+}
