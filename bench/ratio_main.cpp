@@ -50,6 +50,10 @@ const Comparison Comparisons[] = {
     {"pair-ifma-2048", "pair/ifma/2048", "pair/scalar/2048"},
     {"keygen-1024", "keygen/MakeKeyPair/1024", "keygen/openssl/1024"},
     {"keygen-2048", "keygen/MakeKeyPair/2048", "keygen/openssl/2048"},
+    {"private-3072", "private/ours/3072", "private/openssl/3072"},
+    {"private-4096", "private/ours/4096", "private/openssl/4096"},
+    {"keygen-3072", "keygen/MakeKeyPair/3072", "keygen/openssl/3072"},
+    {"keygen-4096", "keygen/MakeKeyPair/4096", "keygen/openssl/4096"},
 };
 
 }  // namespace

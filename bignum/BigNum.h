@@ -5,7 +5,7 @@
 //   stored length: every array comes with its digit count, and no routine touches a digit beyond it.
 // - The result array comes first, then the operands, then the counts.
 // - No routine allocates memory, keeps state or reports errors. Every internal work area is a local of
-//   fixed capacity (ScratchDigits, or twice that for products) and is wiped with BNWipe before return.
+//   fixed capacity (ScratchDigits, or ProductDigits for products) and is wiped with BNWipe before return.
 // - Counts beyond the work-area capacities are outside the contract; debug builds assert the stated
 //   preconditions.
 // - Every routine says how its time behaves. "Constant time": neither a branch nor a memory address

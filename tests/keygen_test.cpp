@@ -64,7 +64,12 @@ BigNum ToBigNum(const Mpz& v) {
 
 bool Same(const BigNum& a, const BigNum& b) { return std::memcmp(a.Digits, b.Digits, sizeof a.Digits) == 0; }
 
-Rsa::TKeyBits KeyBitsFor(int bits) { return bits == 512 ? Rsa::kb0512 : bits == 1024 ? Rsa::kb1024 : Rsa::kb2048; }
+Rsa::TKeyBits KeyBitsFor(int bits) {
+  for (const Rsa::TKeySize& size : Rsa::KeySizes)
+    if (size.Bits == bits) return size.KeyBits;
+  ADD_FAILURE() << "no key size of " << bits << " bits";
+  return Rsa::kb0512;
+}
 
 const std::vector<std::string> StatusTexts = {"Finding first random prime", "Finding second random prime",
                                               "Calculating keys", "Idle"};
@@ -239,6 +244,108 @@ TEST_P(ScriptedGeneration, MakeKeyPairBuildsTheKeyFromSeededStartValues) {
 
 INSTANTIATE_TEST_SUITE_P(KeyGeneration, ScriptedGeneration, ::testing::Values(512, 1024),
                          [](const auto& info) { return std::to_string(info.param) + "bit"; });
+
+// ---- The larger key sizes, without the cost of real prime searches ----
+
+// A generator that hands out queued words first and a fixed pseudo-random stream otherwise. Queuing a
+// start value's words as its status text appears makes the search begin exactly where the test wants.
+class QueuedRandom : public System::TRandomSource {
+ public:
+  QueuedRandom() : FPrevious(System::SetRandomSource(this)) {}
+  ~QueuedRandom() override { System::SetRandomSource(FPrevious); }
+  QueuedRandom(const QueuedRandom&) = delete;
+  QueuedRandom& operator=(const QueuedRandom&) = delete;
+
+  // Queues the words that, XORed with the seed, give `start` as the search's start value.
+  void QueueStart(const BigNum& start, const BigNum& seed, int h) {
+    for (int i = 0; i < h; ++i) FQueue.push_back(start[i] ^ seed[i]);
+  }
+  bool QueueEmpty() const { return FQueue.empty(); }
+
+  std::uint32_t RandInt(std::int32_t range) override {
+    std::uint32_t value = FStream();
+    if (!FQueue.empty()) {
+      value = FQueue.front();
+      FQueue.erase(FQueue.begin());
+    }
+    return range > 0 ? value % std::uint32_t(range) : value;
+  }
+  void Randomize() override {}
+
+ private:
+  std::vector<std::uint32_t> FQueue;
+  std::mt19937 FStream{0x5EED};
+  System::TRandomSource* FPrevious;
+};
+
+// A random prime of exactly `bits` bits, found by GMP.
+Mpz RandomPrime(int bits, unsigned long seed) {
+  gmp_randstate_t state;
+  gmp_randinit_mt(state);
+  gmp_randseed_ui(state, seed);
+  Mpz start, p;
+  mpz_urandomb(start.z, state, mp_bitcnt_t(bits));
+  mpz_setbit(start.z, mp_bitcnt_t(bits - 1));
+  mpz_nextprime(p.z, start.z);
+  gmp_randclear(state);
+  return p;
+}
+
+// At 3072 and 4096 bits each search starts at a prime GMP chose, so the component's search takes the
+// start itself: its tests pass at 1536 and 2048 bits and the modulus is exactly the product of the two
+// primes, which the test knows. Everything else follows as at any size: e, d and texts of K bytes.
+TEST(KeyGeneration, LargerKeySizesBuildTheKeyFromTheirPrimes) {
+  for (int bits : {3072, 4096}) {
+    SCOPED_TRACE(bits);
+    const int precision = bits / 32, h = precision / 2;
+    Mpz p = RandomPrime(32 * h, unsigned(bits)), q = RandomPrime(32 * h, unsigned(bits) + 1);
+    ASSERT_EQ(p.Bits(), std::size_t(32 * h));
+    ASSERT_EQ(q.Bits(), std::size_t(32 * h));
+    const BigNum seed1 = FullSeed(0x3072u), seed2 = FullSeed(0x4096u);
+
+    TRSA rsa(nullptr);
+    rsa.SetKeyBits(KeyBitsFor(bits));
+    QueuedRandom random;
+    std::vector<std::string> seen;
+    rsa.SetOnStatusUpdate([&](System::TObject*) {
+      seen.push_back(rsa.Status().str());
+      if (rsa.Status() == "Finding first random prime") random.QueueStart(ToBigNum(p), seed1, h);
+      if (rsa.Status() == "Finding second random prime") random.QueueStart(ToBigNum(q), seed2, h);
+    });
+    rsa.MakeKeyPair(seed1, seed2);
+    EXPECT_EQ(seen, StatusTexts);
+    EXPECT_TRUE(random.QueueEmpty());
+
+    BigNum e, n, d;
+    rsa.GetPublicKey(e, n);
+    rsa.GetPrivateKey(n, d);
+    Mpz pq, pMinus1, qMinus1, phi, ed;
+    mpz_mul(pq.z, p.z, q.z);
+    EXPECT_EQ(ToMpz(n).Hex(), pq.Hex()) << "n is not the product of the two primes";
+    mpz_sub_ui(pMinus1.z, p.z, 1);
+    mpz_sub_ui(qMinus1.z, q.z, 1);
+    EXPECT_EQ(ToMpz(e).Hex(), LeastExponent(pMinus1, qMinus1).Hex());
+    mpz_mul(phi.z, pMinus1.z, qMinus1.z);
+    mpz_mul(ed.z, ToMpz(e).z, ToMpz(d).z);
+    mpz_mod(ed.z, ed.z, phi.z);
+    EXPECT_EQ(mpz_cmp_ui(ed.z, 1), 0) << "e*d is not 1 mod phi";
+    ExpectRoundTrip(e, n, d);
+
+    // Texts with second fields of K bytes (512 or 683 characters) that load back.
+    EXPECT_EQ(rsa.PublicKey(), Rsa::KeyFieldText(e) + ":" + Rsa::KeyFieldText(n, precision));
+    EXPECT_EQ(rsa.PrivateKey(), Rsa::KeyFieldText(n) + ":" + Rsa::KeyFieldText(d, precision));
+    const std::string priv = rsa.PrivateKey().str();
+    EXPECT_EQ(priv.size() - priv.find(':') - 1, std::size_t((32 * precision + 5) / 6));
+    TRSA reader(nullptr);
+    reader.SetKeyBits(KeyBitsFor(bits));
+    reader.PutPublicKey(rsa.PublicKey());
+    reader.PutPrivateKey(rsa.PrivateKey());
+    BigNum e2, n2, d2;
+    reader.GetPublicKey(e2, n2);
+    reader.GetPrivateKey(n2, d2);
+    EXPECT_TRUE(Same(e2, e) && Same(n2, n) && Same(d2, d));
+  }
+}
 
 TEST(KeyGeneration, RSAMakeKeyPairFillsOnlyItsOutputsAndStatus) {
   const std::vector<std::uint32_t> words = MixedWords(99);

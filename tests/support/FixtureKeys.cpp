@@ -12,7 +12,8 @@ namespace {
 //   openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:BITS -out key.pem
 //   openssl rsa -in key.pem -noout -text
 // (publicExponent, modulus and privateExponent, written as hexadecimal). Each key was kept only when its
-// n and d have the full number of 32-bit digits for the size (d at least 2^(Bits-32)).
+// n and d have the full number of 32-bit digits for the size (d at least 2^(Bits-32)). Keys A of 3072
+// and 4096 bits are also kept as OpenSSL wrote them, in tests/fixtures/rsaBITS.pem, for the tool's tests.
 const FixtureKey Keys[] = {
     // 512-bit key A
     {512,
