@@ -108,10 +108,12 @@ void MinusOneForm(Limb* r, const MontModulus& mod) {
 // v = r * 2^16 + chunk stays below 2^29, and floor(v / p) is (v * ceil(2^36 / p)) >> 36 or one more
 // (the product stays below 2^64), which a masked correction settles. Every digit is read, whatever the value, and nothing divides by a
 // secret.
-Digit DigitRemainder(const BigNum& x, Digit p) {
+Digit DigitRemainder(const BigNum& x, Digit p) { return DigitRemainder(x, p, BigNumDigits); }
+
+Digit DigitRemainder(const BigNum& x, Digit p, unsigned digits) {
   const std::uint64_t reciprocal = ((std::uint64_t{1} << 36) + p - 1) / p;
   std::uint32_t r = 0;
-  for (unsigned i = BigNumDigits; i-- > 0;) {
+  for (unsigned i = digits; i-- > 0;) {
     for (int half = 1; half >= 0; --half) {
       const std::uint32_t v = (r << 16) | ((x[i] >> (16 * half)) & 0xFFFFu);
       const auto quotient = std::uint32_t((v * reciprocal) >> 36);
@@ -165,10 +167,11 @@ void TPrimeFactory::FindPrime(const BigNum& Start, BigNum& Result) {
   // the public table alone, never the secret residues.
   std::uint8_t keep[SearchWindow];
   while (!found) {
+    const unsigned digits = PublicDigits(base);
     for (std::uint8_t& flag : keep) flag = 1;
     for (std::int32_t t = 0; t < FSmallPrimeCount; ++t) {
       const auto p = std::uint32_t(FSmallPrimes[t]);
-      const std::uint32_t residue = DigitRemainder(base, p);
+      const std::uint32_t residue = DigitRemainder(base, p, digits);
       // Position of the first multiple: p - residue, or 0 for a zero residue.
       const std::uint32_t first = ConstantTime::Select(ConstantTime::MaskIsZero(residue), 0u, p - residue);
       for (std::uint32_t start = 0; start < std::uint32_t(SearchWindow); start += p) {

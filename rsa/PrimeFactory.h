@@ -19,8 +19,11 @@ inline constexpr int MillerRabinTrials = 10;
 inline constexpr int SmallPrimeSlots = 801;
 
 // Exact shortcuts of the search, kept beside the factory so they can be checked on their own.
-// x mod p for a single digit p > 0.
+// x mod p for a single digit p with 0 < p < 2^13, in constant time: every digit is read.
 Digit DigitRemainder(const BigNum& x, Digit p);
+// The same over x's lowest `digits` digits (those above must be zero): a public length, such as a prime
+// candidate's, which the key size fixes.
+Digit DigitRemainder(const BigNum& x, Digit p, unsigned digits);
 // Halves a until it is not above n, giving the same value as repeated one-bit shifts.
 void HalveUntilNotAbove(BigNum& a, const BigNum& n);
 

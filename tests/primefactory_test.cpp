@@ -309,6 +309,7 @@ TEST(PrimeSearchShortcuts, MatchThePlainForms) {
     divisor[0] = p;
     Rsa::BNDiv(quotient, remainder, x, Rsa::BigNumDigits, divisor, Rsa::BigNumDigits);
     EXPECT_EQ(Rsa::DigitRemainder(x, p), remainder[0]) << "round " << round;
+    EXPECT_EQ(Rsa::DigitRemainder(x, p, xDigits), remainder[0]) << "round " << round;
 
     BigNum slow = x, fast = x;
     while (Rsa::BNCmp(slow, n, Rsa::BigNumDigits) > 0) Rsa::BNRShift(slow, slow, 1, Rsa::BigNumDigits);
