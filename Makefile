@@ -19,7 +19,9 @@ build: deps $(BUILD)/build.ninja
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-demo: build
+# Only the tool and the libraries it links.
+demo: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target qrsa
 	$(BUILD)/cli/qrsa demo
 
 # Speed against OpenSSL and GMP; ends with `RATIO <name> <ours/peer>` lines (below 1: ours is faster).

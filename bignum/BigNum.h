@@ -19,9 +19,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace Rsa {
+#include "bignum/Digit.h"
 
-using Digit = std::uint32_t;
+namespace Rsa {
 
 // Capacity, in digits, of each single-length work area.
 inline constexpr unsigned ScratchDigits = 257;

@@ -3,6 +3,7 @@
 // bytes are the same on every byte order.
 #pragma once
 
+#include "bignum/BigNum.h"
 #include "rsa/RSA.h"
 
 namespace Rsa {

@@ -4,6 +4,8 @@
 
 #include "rsa/RSA.h"
 
+#include "bignum/BigNum.h"
+
 namespace Rsa {
 
 namespace {

@@ -1,6 +1,7 @@
 // Whether the loaded modulus suits the key size that the RSA operations use to lay out their blocks.
 #pragma once
 
+#include "bignum/BigNum.h"
 #include "rsa/RSA.h"
 
 namespace Rsa {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "bignum/BigNum.h"
 #include "host/core/System.h"
 #include "rsa/RSA.h"
 

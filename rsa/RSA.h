@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "bignum/BigNum.h"
+#include "bignum/Digit.h"
 #include "host/core/Classes.h"
 #include "host/core/SysUtils.h"
 #include "host/core/System.h"

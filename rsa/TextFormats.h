@@ -2,6 +2,7 @@
 // signature text. TRSA's methods and key generation use them.
 #pragma once
 
+#include "bignum/BigNum.h"
 #include "rsa/RSA.h"
 
 namespace Rsa {

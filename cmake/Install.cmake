@@ -1,0 +1,53 @@
+# `cmake --install`: the three libraries, the public headers under include/qarvex, the CMake package
+# QarvexRSA (target QarvexRSA::qarvex_rsa) and the pkg-config file qarvex-rsa.pc. The tool and the
+# packages install themselves from their folders.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(QARVEX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/qarvex)
+set(QARVEX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/QarvexRSA)
+
+install(TARGETS qarvex_bignum qarvex_host qarvex_rsa EXPORT QarvexRSATargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${QARVEX_INSTALL_INCLUDEDIR})
+foreach(header IN LISTS QARVEX_PUBLIC_HEADERS)
+  get_filename_component(dir ${header} DIRECTORY)
+  install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${QARVEX_INSTALL_INCLUDEDIR}/${dir})
+endforeach()
+
+install(EXPORT QarvexRSATargets NAMESPACE QarvexRSA:: DESTINATION ${QARVEX_INSTALL_CMAKEDIR})
+file(WRITE ${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake.in [[
+@PACKAGE_INIT@
+include(CMakeFindDependencyMacro)
+find_dependency(Threads)
+include("${CMAKE_CURRENT_LIST_DIR}/QarvexRSATargets.cmake")
+check_required_components(QarvexRSA)
+]])
+configure_package_config_file(${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake
+                              INSTALL_DESTINATION ${QARVEX_INSTALL_CMAKEDIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/QarvexRSAConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake ${PROJECT_BINARY_DIR}/QarvexRSAConfigVersion.cmake
+        DESTINATION ${QARVEX_INSTALL_CMAKEDIR})
+
+# pkg-config: static libraries, so the link order is the component before the layers it builds on.
+set(QARVEX_PC_LIBS "-lqarvex_rsa -lqarvex_host -lqarvex_bignum")
+if(CMAKE_DL_LIBS)
+  string(APPEND QARVEX_PC_LIBS " -l${CMAKE_DL_LIBS}")
+endif()
+# The prefix is found from the file's own place, so the installed tree can move (cmake --install --prefix).
+file(RELATIVE_PATH QARVEX_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+string(REGEX REPLACE "/$" "" QARVEX_PC_TO_PREFIX "${QARVEX_PC_TO_PREFIX}")
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/qarvex-rsa.pc @ONLY CONTENT [[
+prefix=${pcfiledir}/@QARVEX_PC_TO_PREFIX@
+libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
+includedir=${prefix}/@QARVEX_INSTALL_INCLUDEDIR@
+
+Name: qarvex-rsa
+Description: Qarvex RSA: the TRSA public-key component, its arithmetic and host framework
+Version: @PROJECT_VERSION@
+Cflags: -I${includedir} -std=c++20
+Libs: -L${libdir} @QARVEX_PC_LIBS@ -pthread
+]])
+install(FILES ${PROJECT_BINARY_DIR}/qarvex-rsa.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
