@@ -266,8 +266,8 @@ TEST_F(FormFile, ReadsWhatAPersonMightWrite) {
   EXPECT_EQ(probe->Name(), "");
   EXPECT_EQ(probe->Code, "abcdA!");
   EXPECT_EQ(probe->Mode, pmOn);
-  // The accessors ran in the order of the lines.
-  EXPECT_EQ(probe->Assigned, (std::vector<std::string>{"Code", "Text", "Mode"}));
+  // The accessors ran in declaration order, not in the order of the lines.
+  EXPECT_EQ(probe->Assigned, (std::vector<std::string>{"Mode", "Text", "Code"}));
   // An unnamed component is written without a name and reads back.
   TProbe lone(nullptr);
   EXPECT_EQ(Classes::WriteComponentRes(lone), "object TProbe\n  Mode = pmOff\nend\n");
@@ -633,23 +633,30 @@ TEST_F(FormFile, ALoneComponentIsAKeyFile) {
   EXPECT_EQ(copy->Status(), "Private key loaded OK");
 }
 
-TEST_F(FormFile, KeyBitsIsAppliedBeforeTheKeyTexts) {
-  // The handler is attached first here, so it reports every step of the read.
+TEST_F(FormFile, KeyBitsIsAppliedBeforeTheKeyTextsWhereverItsLineStands) {
+  // The key texts are only valid at 1024 bits; KeyBits stands below them, and the handler above them.
+  // Declaration order applies KeyBits first and the handler last, after the key loads.
   const KeyTexts k = MakeKeyTexts(32, 0xF00Du);
   const std::string text =
       "object F: TKeyForm\n"
       "  object RSA1: TRSA\n"
       "    OnStatusUpdate = RSA1StatusUpdate\n"
-      "    KeyBits = kb1024\n"
-      "    PublicKey = '" + k.Public + "'\n"
-      "    PrivateKey = '" + k.Private + "'\n"
       "    Signature = '" + k.Signature + "'\n"
+      "    PrivateKey = '" + k.Private + "'\n"
+      "    PublicKey = '" + k.Public + "'\n"
+      "    SymKeyLength = sk192\n"
+      "    KeyBits = kb1024\n"
       "  end\n"
       "end\n";
   auto form = Read<TKeyForm>(text);
-  EXPECT_EQ(form->Seen, (std::vector<std::string>{"RSA1: TRSA using 1024 bit key", "RSA1: Public key loaded OK",
-                                                   "RSA1: Private key loaded OK"}));
-  ExpectKeys(*static_cast<Rsa::TRSA*>(form->FindComponent("RSA1")), k, true);
+  auto* rsa = static_cast<Rsa::TRSA*>(form->FindComponent("RSA1"));
+  ExpectKeys(*rsa, k, true);
+  EXPECT_EQ(rsa->SymKeyLength(), Rsa::sk192);
+  EXPECT_EQ(rsa->Status(), "Private key loaded OK");
+  EXPECT_TRUE(form->Seen.empty());
+  ASSERT_TRUE(rsa->OnStatusUpdate().Assigned());
+  rsa->DoStatusUpdate();
+  EXPECT_EQ(form->Seen, (std::vector<std::string>{"RSA1: Private key loaded OK"}));
 }
 
 TEST_F(FormFile, AKeyTextThatDoesNotFitFailsWithTheComponentsOwnException) {

@@ -1,5 +1,7 @@
 // Reading form files: components are created by class name, named, and given their properties
-// through the write accessors in the order the lines stand.
+// through the write accessors in the order the class declares them, whatever the order of the lines
+// (a key text is only valid once the key size before it is set).
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -56,6 +58,15 @@ struct THeader {
   std::string Name;
   std::string ClassName;
   int Line;
+};
+
+// One property line, parsed and checked, waiting to be applied.
+struct TPendingProperty {
+  std::size_t Index = 0;  // the property's place in its class's declaration
+  const TPropInfo* Prop = nullptr;
+  int Ordinal = 0;
+  System::AnsiString String;
+  TNotifyEvent Event;
 };
 
 class TFormReader {
@@ -136,7 +147,22 @@ class TFormReader {
     return component;
   }
 
+  // Properties are collected until the body's first nested object or its end, then applied in
+  // declaration order (lines naming the same property keep their order, so the last one wins).
   void ReadBody(TComponent& component, const THeader& header, int depth) {
+    std::vector<TPendingProperty> pending;
+    auto apply = [&] {
+      std::stable_sort(pending.begin(), pending.end(),
+                       [](const TPendingProperty& a, const TPendingProperty& b) { return a.Index < b.Index; });
+      for (const TPendingProperty& p : pending) {
+        switch (p.Prop->Kind) {
+          case TPropKind::Enumeration: p.Prop->SetOrdinal(component, p.Ordinal); break;
+          case TPropKind::String: p.Prop->SetString(component, p.String); break;
+          case TPropKind::Event: p.Prop->SetEvent(component, p.Event); break;
+        }
+      }
+      pending.clear();
+    };
     while (true) {
       const TLine* line = NextLine();
       if (!line)
@@ -146,10 +172,12 @@ class TFormReader {
       const std::string word = cur.Identifier();
       cur.SkipSpaces();
       if (!word.empty() && cur.Take('=')) {
-        ReadProperty(component, word, cur, line);
+        pending.push_back(ReadProperty(component, word, cur, line));
       } else if (word == "end" && cur.AtEnd()) {
+        apply();
         return;
       } else if (word == "object") {
+        apply();
         const THeader child = ReadHeader(cur, line->Number);
         if (depth >= MaxFormDepth)
           Fail<EReadError>(line->Number, "objects are nested more than " + std::to_string(MaxFormDepth) +
@@ -161,13 +189,18 @@ class TFormReader {
     }
   }
 
-  void ReadProperty(TComponent& component, const std::string& name, TCursor& cur, const TLine*& line) {
+  // Parses one property line and checks that the property can be assigned; applies nothing.
+  TPendingProperty ReadProperty(TComponent& component, const std::string& name, TCursor& cur, const TLine*& line) {
     const TClassInfo& info = *FInfo.at(&component);
     const TPropInfo* prop = nullptr;
-    for (const TPropInfo& p : info.Properties)
-      if (p.Name == name) prop = &p;
+    std::size_t index = 0;
+    for (std::size_t i = 0; i < info.Properties.size(); ++i)
+      if (info.Properties[i].Name == name) prop = &info.Properties[i], index = i;
     if (!prop) Fail<EReadError>(line->Number, info.ClassName + " has no property '" + name + "'");
 
+    TPendingProperty pending;
+    pending.Index = index;
+    pending.Prop = prop;
     switch (prop->Kind) {
       case TPropKind::Enumeration: {
         const std::string value = cur.Identifier();
@@ -181,23 +214,25 @@ class TFormReader {
           Fail<EReadError>(line->Number, "'" + value + "' is not a value of " + name + " (" + allowed + ")");
         }
         ExpectLineEnd(cur, *line, name);
-        Assign(prop->SetOrdinal, *line, name)(component, ordinal);
+        Assign(prop->SetOrdinal, *line, name);
+        pending.Ordinal = ordinal;
         break;
       }
       case TPropKind::String: {
-        const std::string value = ReadString(cur, line, name);
-        Assign(prop->SetString, *line, name)(component, System::AnsiString(value));
+        Assign(prop->SetString, *line, name);
+        pending.String = System::AnsiString(ReadString(cur, line, name));
         break;
       }
       case TPropKind::Event: {
         const std::string value = cur.Identifier();
         if (value.empty()) Fail<EReadError>(line->Number, name + " expects the name of a handler");
         ExpectLineEnd(cur, *line, name);
-        const TNotifyEvent handler = ResolveHandler(value, *line);
-        Assign(prop->SetEvent, *line, name)(component, handler);
+        Assign(prop->SetEvent, *line, name);
+        pending.Event = ResolveHandler(value, *line);
         break;
       }
     }
+    return pending;
   }
 
   template <class F>

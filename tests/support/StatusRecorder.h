@@ -23,21 +23,27 @@ struct StatusRecorder {
   }
 };
 
+// Runs op and expects it to raise exactly the class `type` (not a subclass) with `message`.
+template <class Op>
+void ExpectFailure(Op&& op, const std::type_info& type, const std::string& message) {
+  try {
+    op();
+    ADD_FAILURE() << "no exception; expected \"" << message << "\"";
+  } catch (const Sysutils::Exception& x) {
+    EXPECT_EQ(typeid(x), type) << "raised " << typeid(x).name() << " with \"" << x.Message().str() << "\"";
+    EXPECT_EQ(x.Message().str(), message);
+  } catch (const std::exception& x) {
+    ADD_FAILURE() << "wrong exception class: " << typeid(x).name() << " \"" << x.what() << "\"";
+  }
+}
+
 // Runs op on rsa and expects it to raise exactly class E with `message`, after setting Status to
 // `status` (the message itself when status is null) and firing OnStatusUpdate once with that text.
 template <class E, class Op>
 void ExpectReportedFailure(Rsa::TRSA& rsa, Op&& op, const std::string& message, const char* status = nullptr) {
   const std::string expectedStatus = status ? status : message;
   StatusRecorder recorder(rsa);
-  try {
-    op();
-    ADD_FAILURE() << "no exception; expected \"" << message << "\"";
-  } catch (const E& x) {
-    EXPECT_EQ(typeid(x), typeid(E)) << "raised a subclass instead";
-    EXPECT_EQ(x.Message().str(), message);
-  } catch (const std::exception& x) {
-    ADD_FAILURE() << "wrong exception class: " << typeid(x).name() << " \"" << x.what() << "\"";
-  }
+  ExpectFailure(op, typeid(E), message);
   EXPECT_EQ(rsa.Status().str(), expectedStatus);
   EXPECT_EQ(recorder.Seen, std::vector<std::string>{expectedStatus});
   rsa.SetOnStatusUpdate(nullptr);
