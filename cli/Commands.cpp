@@ -1,15 +1,24 @@
 #include "cli/Commands.h"
 
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "cli/Digest.h"
 #include "cli/Failure.h"
 #include "cli/Hex.h"
 #include "cli/Io.h"
 #include "cli/KeyFile.h"
 #include "cli/Pem.h"
-#include "rsa/TextFormats.h"
+#include "cli/Progress.h"
+#include "cli/Secret.h"
+#include "cli/envelope/Envelope.h"
 
 namespace Qrsa {
 
@@ -17,15 +26,14 @@ namespace {
 
 using System::AnsiString;
 
-// Overwrites a buffer that held key material.
-void Wipe(void* data, std::size_t size) {
-  volatile auto* bytes = static_cast<volatile unsigned char*>(data);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = 0;
-}
-
-void Wipe(std::string& text) {
-  Wipe(text.data(), text.size());
-  text.clear();
+// An option value that does not parse is a usage error, like an unknown option.
+template <class F>
+auto ParseOption(const ParsedArgs& args, F parse) {
+  try {
+    return parse();
+  } catch (const Failure& error) {
+    throw UsageError(error.what(), args.Usage());
+  }
 }
 
 Rsa::TSymKeyLength ParseSymBits(const std::string& text, const std::string& usage) {
@@ -40,6 +48,11 @@ std::unique_ptr<KeyHolder> LoadKey(const ParsedArgs& args) { return LoadKeyFile(
 
 std::string OutputPath(const ParsedArgs& args) { return args.Value("-o").value_or(""); }
 std::string InputPath(const ParsedArgs& args) { return args.Value("-i").value_or(""); }
+bool Force(const ParsedArgs& args) { return args.Flag("--force"); }
+
+void Write(const ParsedArgs& args, std::string_view data, OutputKind kind = OutputKind::Public) {
+  WriteOutput(OutputPath(args), data, kind, Force(args));
+}
 
 // The most bytes Sign and Verify take with this component's key size: K-4.
 std::size_t SignCapacity(Rsa::TRSA& rsa) { return std::size_t(4 * rsa.GetPrecision() - 4); }
@@ -50,14 +63,31 @@ void RequireSignable(Rsa::TRSA& rsa, const std::string& data, const char* verb) 
   if (data.size() > SignCapacity(rsa))
     throw Failure("the input has " + std::to_string(data.size()) + " bytes; a " +
                   std::to_string(KeyBitsNumber(rsa.KeyBits())) + "-bit key signs at most " +
-                  std::to_string(SignCapacity(rsa)) + " bytes");
+                  std::to_string(SignCapacity(rsa)) + " bytes (sign a digest of longer data: --digest sha256)");
+}
+
+// The data to sign or verify: the input itself, or the DER DigestInfo of its digest.
+std::string SignedBytes(const ParsedArgs& args, Rsa::TRSA& rsa, const char* verb) {
+  const auto digestName = args.Value("--digest");
+  if (!digestName) {
+    std::string data = ReadInput(InputPath(args));
+    RequireSignable(rsa, data, verb);
+    return data;
+  }
+  const DigestKind kind = ParseOption(args, [&] { return ParseDigest(*digestName); });
+  std::string info = DigestInfo(kind, InputPath(args));
+  if (info.size() > SignCapacity(rsa))
+    throw Failure(std::string("a ") + std::to_string(KeyBitsNumber(rsa.KeyBits())) + "-bit key signs at most " +
+                  std::to_string(SignCapacity(rsa)) + " bytes, too few for the " + *digestName +
+                  " DigestInfo (" + std::to_string(info.size()) + " bytes); use sha256 or a larger key");
+  return info;
 }
 
 // Shows each status text on standard error with the time since the command started.
 class StatusPrinter {
  public:
-  explicit StatusPrinter(Rsa::TRSA& rsa) : FRsa(rsa), FStart(std::chrono::steady_clock::now()) {
-    FRsa.SetOnStatusUpdate([this](System::TObject*) { Print(); });
+  StatusPrinter(Rsa::TRSA& rsa, bool quiet) : FRsa(rsa), FStart(std::chrono::steady_clock::now()) {
+    if (!quiet) FRsa.SetOnStatusUpdate([this](System::TObject*) { Print(); });
   }
   ~StatusPrinter() { FRsa.SetOnStatusUpdate(nullptr); }
   StatusPrinter(const StatusPrinter&) = delete;
@@ -73,6 +103,53 @@ class StatusPrinter {
   std::chrono::steady_clock::time_point FStart;
 };
 
+std::string Fingerprint(KeyHolder& holder) {
+  Rsa::BigNum e{}, n{};
+  holder.Rsa().GetPublicKey(e, n);
+  return Qarvex::Envelope::Fingerprint(e, n);
+}
+
+// An input file (or standard input) read in pieces, with its size when it is known.
+class InputStream {
+ public:
+  explicit InputStream(const std::string& path) : FPath(path) {
+    if (IsStandardStream(path)) {
+      FFd = STDIN_FILENO;
+    } else {
+      FFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (FFd < 0) throw Failure("cannot open " + path + ": " + std::strerror(errno));
+      FOwned = true;
+    }
+    struct stat info {};
+    if (::fstat(FFd, &info) == 0) {
+      if (S_ISDIR(info.st_mode)) throw Failure("cannot read " + path + ": it is a directory");
+      if (S_ISREG(info.st_mode)) FSize = std::uint64_t(info.st_size);
+    }
+  }
+  ~InputStream() {
+    if (FOwned) ::close(FFd);
+  }
+  InputStream(const InputStream&) = delete;
+  InputStream& operator=(const InputStream&) = delete;
+
+  std::size_t Read(void* data, std::size_t size) {
+    for (;;) {
+      const ssize_t got = ::read(FFd, data, size);
+      if (got >= 0) return std::size_t(got);
+      if (errno != EINTR)
+        throw Failure("cannot read " + (IsStandardStream(FPath) ? std::string("standard input") : FPath) + ": " +
+                      std::strerror(errno));
+    }
+  }
+  std::uint64_t Size() const { return FSize; }  // 0 when unknown
+
+ private:
+  std::string FPath;
+  int FFd = -1;
+  bool FOwned = false;
+  std::uint64_t FSize = 0;
+};
+
 // ---- The commands --------------------------------------------------------------------------------
 
 int Keygen(const ParsedArgs& args) {
@@ -81,17 +158,19 @@ int Keygen(const ParsedArgs& args) {
   Rsa::TRSA& rsa = holder.Rsa();
   rsa.SetKeyBits(bits);
   const unsigned seedDigits = unsigned(rsa.GetPrecision() / 2);
-  Rsa::BigNum seed1 = ParseHexNumber(args.Value("--seed1").value_or("0"), seedDigits, "--seed1");
-  Rsa::BigNum seed2 = ParseHexNumber(args.Value("--seed2").value_or("0"), seedDigits, "--seed2");
+  Rsa::BigNum seed1 = ParseOption(args, [&] { return ParseHexNumber(args.Value("--seed1").value_or("0"), seedDigits, "--seed1"); });
+  Rsa::BigNum seed2 = ParseOption(args, [&] { return ParseHexNumber(args.Value("--seed2").value_or("0"), seedDigits, "--seed2"); });
+  // Refuse to replace a private key before spending the time on a new one.
+  Output output(OutputPath(args), OutputKind::Secret, Force(args));
   {
-    StatusPrinter printer(rsa);
+    StatusPrinter printer(rsa, args.Flag("--quiet"));
     rsa.MakeKeyPair(seed1, seed2);
   }
   Wipe(&seed1, sizeof seed1);
   Wipe(&seed2, sizeof seed2);
-  std::string text = KeyFileText(holder);
-  WriteOutput(OutputPath(args), text, /*secret=*/true);
-  Wipe(text);
+  SecretText text(KeyFileText(holder));
+  output.Write(text.Text());
+  output.Commit();
   return ExitOk;
 }
 
@@ -102,52 +181,78 @@ int Pubkey(const ParsedArgs& args) {
   holder.Rsa().SetKeyBits(source->Rsa().KeyBits());
   holder.Rsa().SetSymKeyLength(source->Rsa().SymKeyLength());
   holder.Rsa().PutPublicKey(source->Rsa().PublicKey());
-  WriteOutput(OutputPath(args), KeyFileText(holder));
+  Write(args, KeyFileText(holder));
   return ExitOk;
 }
 
 int Show(const ParsedArgs& args) {
   const std::string what = args.Positionals().at(0);
+  static const char* const kinds[] = {"public", "private", "signature", "bits", "fingerprint"};
+  if (std::find_if(std::begin(kinds), std::end(kinds), [&](const char* k) { return what == k; }) == std::end(kinds))
+    throw UsageError("show takes public, private, signature, bits or fingerprint, not '" + what + "'", args.Usage());
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
-  std::string text;
-  bool secret = false;
+  SecretText text;
+  OutputKind kind = OutputKind::Public;
   if (what == "public") {
     if (!holder->HasPublicKey()) throw Failure("Public key not loaded");
-    text = rsa.PublicKey().str();
+    text.Text() = rsa.PublicKey().str();
   } else if (what == "private") {
     if (!holder->HasPrivateKey()) throw Failure("Private key not loaded");
-    text = rsa.PrivateKey().str();
-    secret = true;
+    text.Text() = rsa.PrivateKey().str();
+    kind = OutputKind::Secret;
   } else if (what == "signature") {
     if (rsa.Signature().IsEmpty()) throw Failure("Signature not loaded");
-    text = rsa.Signature().str();
+    text.Text() = rsa.Signature().str();
   } else if (what == "bits") {
-    text = std::to_string(KeyBitsNumber(rsa.KeyBits()));
+    text.Text() = std::to_string(KeyBitsNumber(rsa.KeyBits()));
   } else {
-    throw UsageError("show takes public, private, signature or bits, not '" + what + "'", args.Usage());
+    if (!holder->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key, which the fingerprint is taken of");
+    text.Text() = Fingerprint(*holder);
   }
-  WriteOutput(OutputPath(args), Line(text), secret);
+  text.Text() += '\n';
+  Write(args, text.Text(), kind);
   return ExitOk;
 }
 
 int Encrypt(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
-  std::string plain = ReadInput(InputPath(args));
+  if (!holder->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key");
+  Output output(OutputPath(args), OutputKind::Public, Force(args));
+  AnsiString plain(ReadInput(InputPath(args)));
   AnsiString cipher;
   holder->Rsa().EncryptString(plain, cipher);
-  Wipe(plain);
-  WriteOutput(OutputPath(args), Line(cipher));
+  holder->Rsa().BurnString(plain);
+  cipher += '\n';
+  output.Write(cipher.str());
+  output.Commit();
   return ExitOk;
 }
 
 int Decrypt(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
-  const std::string cipher = TrimText(ReadInput(InputPath(args)));
+  Rsa::TRSA& rsa = holder->Rsa();
+  Output output(OutputPath(args), OutputKind::Secret, Force(args));
+  const AnsiString cipher(TrimText(ReadInput(InputPath(args))));
+  if (cipher.str().rfind(Qarvex::Envelope::FormatName, 0) == 0)
+    throw Failure("the input is a sealed envelope: open it with 'qrsa open'");
   AnsiString plain;
-  holder->Rsa().DecryptString(cipher, plain);
-  WriteOutput(OutputPath(args), plain);
-  holder->Rsa().BurnString(plain);
+  rsa.DecryptString(cipher, plain);
+  // String encryption is deterministic: encrypting the result again must give the input back.
+  if (holder->HasPublicKey()) {
+    AnsiString again;
+    rsa.EncryptString(plain, again);
+    if (again != cipher) {
+      rsa.BurnString(plain);
+      throw Failure("the cipher text was not made for this key, or it is damaged");
+    }
+  } else {
+    std::fprintf(stderr, "qrsa: note: %s holds no public key, so the result could not be checked\n",
+                 args.Required("-k").c_str());
+  }
+  output.Write(plain.str());
+  rsa.BurnString(plain);
+  output.Commit();
   return ExitOk;
 }
 
@@ -156,15 +261,19 @@ int Wrap(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
   rsa.SetSymKeyLength(length);
-  std::string hex = args.Value("--key") ? *args.Value("--key") : TrimText(ReadInput(""));
-  std::string bytes = HexDecodeBytes(hex, std::size_t(rsa.GetSymKeyBytes()), "the session key");
+  const std::size_t count = std::size_t(rsa.GetSymKeyBytes());
+  SecretText bytes;
+  if (const auto option = args.Value("--key")) {
+    bytes.Text() = ParseOption(args, [&] { return HexDecodeBytes(*option, count, "the session key"); });
+  } else {
+    SecretText hex(TrimText(ReadInput("")));
+    bytes.Text() = HexDecodeBytes(hex.Text(), count, "the session key");
+  }
   Rsa::TSymKey key{};
-  std::memcpy(key, bytes.data(), bytes.size());
-  Wipe(hex);
-  Wipe(bytes);
+  std::memcpy(key, bytes.Text().data(), bytes.Text().size());
   const AnsiString wrapped = rsa.EncryptKey(key);
   Wipe(key, sizeof key);
-  WriteOutput(OutputPath(args), Line(wrapped));
+  Write(args, Line(wrapped.str()));
   return ExitOk;
 }
 
@@ -173,13 +282,15 @@ int Unwrap(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
   rsa.SetSymKeyLength(length);
+  Output output(OutputPath(args), OutputKind::Secret, Force(args));
   const std::string wrapped = TrimText(ReadInput(InputPath(args)));
   Rsa::TSymKey key{};
   rsa.DecryptKey(wrapped, key);
-  std::string hex = HexEncode(std::string_view(reinterpret_cast<const char*>(key), std::size_t(rsa.GetSymKeyBytes())));
+  SecretText hex(HexEncode(std::string_view(reinterpret_cast<const char*>(key), std::size_t(rsa.GetSymKeyBytes()))));
   Wipe(key, sizeof key);
-  WriteOutput(OutputPath(args), Line(hex), /*secret=*/true);
-  Wipe(hex);
+  hex.Text() += '\n';
+  output.Write(hex.Text());
+  output.Commit();
   return ExitOk;
 }
 
@@ -187,11 +298,12 @@ int Sign(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
   if (!holder->HasPrivateKey()) throw Failure("Private key not loaded");
-  const std::string data = ReadInput(InputPath(args));
-  RequireSignable(rsa, data, "sign");
+  Output output(OutputPath(args), OutputKind::Public, Force(args));
+  const std::string data = SignedBytes(args, rsa, "sign");
   const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
   rsa.Sign(bytes, int(data.size()) - 1, int(data.size()));
-  WriteOutput(OutputPath(args), Line(rsa.Signature()));
+  output.Write(Line(rsa.Signature().str()));
+  output.Commit();
   return ExitOk;
 }
 
@@ -200,12 +312,12 @@ int Verify(const ParsedArgs& args) {
   const auto sigText = args.Value("--signature");
   if (sigFile.has_value() == sigText.has_value())
     throw UsageError("give the signature with either -s SIGFILE or --signature TEXT", args.Usage());
+  if (args.Value("--digest")) ParseOption(args, [&] { return ParseDigest(*args.Value("--digest")); });
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
   if (!holder->HasPublicKey()) throw Failure("Public key not loaded");
   const std::string signature = sigFile ? TrimText(ReadInput(*sigFile)) : TrimText(*sigText);
-  const std::string data = ReadInput(InputPath(args));
-  RequireSignable(rsa, data, "verify");
+  const std::string data = SignedBytes(args, rsa, "verify");
   rsa.PutSignature(signature);
   const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
   const bool valid = rsa.Verify(bytes, int(data.size()) - 1, int(data.size()));
@@ -214,28 +326,27 @@ int Verify(const ParsedArgs& args) {
 }
 
 int ImportPem(const ParsedArgs& args) {
-  const std::string pem = ReadInput(InputPath(args));
-  RsaNumbers key = ReadPemKey(pem);
+  SecretText pem(ReadInput(InputPath(args)));
+  RsaNumbers key = ReadKey(pem.Text());
+  Wipe(pem.Text());
   const unsigned bits = BitLength(key.n);
-  // The blocks the component builds stay below n only when n fills the top byte of the key size.
-  const std::optional<Rsa::TKeyBits> keyBits = KeyBitsForModulus(bits);
-  if (!keyBits)
-    throw Failure("the RSA modulus has " + std::to_string(bits) + " bits; qrsa takes keys of " +
-                  KeySizeList() + " bits");
+  const std::optional<Rsa::TKeyBits> found = KeyBitsForModulus(bits);
+  if (!found)
+    throw Failure("the RSA modulus has " + std::to_string(bits) + " bits; qrsa takes keys of " + KeySizeList() + " bits");
+  const Rsa::TKeyBits keyBits = *found;
   KeyHolder holder;
   Rsa::TRSA& rsa = holder.Rsa();
-  rsa.SetKeyBits(*keyBits);
+  rsa.SetKeyBits(keyBits);
   const int precision = rsa.GetPrecision();
-  rsa.PutPublicKey(Rsa::KeyFieldText(key.e) + ":" + Rsa::KeyFieldText(key.n, precision));
+  rsa.PutPublicKey(KeyFieldText(rsa, key.e, 0) + ":" + KeyFieldText(rsa, key.n, precision));
   if (key.HasPrivate) {
-    AnsiString text = Rsa::KeyFieldText(key.n) + ":" + Rsa::KeyFieldText(key.d, precision);
+    AnsiString text = KeyFieldText(rsa, key.n, 0) + ":" + KeyFieldText(rsa, key.d, precision);
     rsa.PutPrivateKey(text);
     rsa.BurnString(text);
   }
   Wipe(&key, sizeof key);
-  std::string form = KeyFileText(holder);
-  WriteOutput(OutputPath(args), form, /*secret=*/holder.HasPrivateKey());
-  Wipe(form);
+  SecretText form(KeyFileText(holder));
+  Write(args, form.Text(), holder.HasPrivateKey() ? OutputKind::Secret : OutputKind::Public);
   return ExitOk;
 }
 
@@ -248,17 +359,54 @@ int ExportPem(const ParsedArgs& args) {
                   (publicOnly ? "" : ": a private key is exported together with its public exponent"));
   Rsa::BigNum e{}, n{}, d{};
   rsa.GetPublicKey(e, n);
-  std::string pem;
+  SecretText pem;
   if (publicOnly) {
-    pem = PublicKeyPem(e, n);
+    pem.Text() = PublicKeyPem(e, n);
   } else {
     if (!holder->HasPrivateKey()) throw Failure("Private key not loaded");
     rsa.GetPrivateKey(n, d);
-    pem = PrivateKeyPem(e, n, d);
+    pem.Text() = PrivateKeyPem(e, n, d);
     Wipe(&d, sizeof d);
   }
-  WriteOutput(OutputPath(args), pem, /*secret=*/!publicOnly);
-  Wipe(pem);
+  Write(args, pem.Text(), publicOnly ? OutputKind::Public : OutputKind::Secret);
+  return ExitOk;
+}
+
+int Seal(const ParsedArgs& args) {
+  const auto holder = LoadKey(args);
+  if (!holder->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key to seal for");
+  InputStream in(InputPath(args));
+  Output output(OutputPath(args), OutputKind::Public, Force(args));
+  Progress progress(in.Size(), args.Flag("--quiet"));
+  Qarvex::Envelope::Seal(
+      holder->Rsa(), [&](void* data, std::size_t size) { return in.Read(data, size); },
+      [&](const void* data, std::size_t size) { output.Write(std::string_view(static_cast<const char*>(data), size)); },
+      [&](std::uint64_t done) { progress.Update(done); });
+  progress.Finish();
+  output.Commit();
+  return ExitOk;
+}
+
+int Open(const ParsedArgs& args) {
+  const auto holder = LoadKey(args);
+  if (!holder->HasPrivateKey()) throw Failure(args.Required("-k") + " holds no private key to open with");
+  InputStream in(InputPath(args));
+  Output output(OutputPath(args), OutputKind::Secret, Force(args));
+  Progress progress(in.Size(), args.Flag("--quiet"));
+  try {
+    Qarvex::Envelope::Open(
+        holder->Rsa(), [&](void* data, std::size_t size) { return in.Read(data, size); },
+        [&](const void* data, std::size_t size) { output.Write(std::string_view(static_cast<const char*>(data), size)); },
+        [&](std::uint64_t done) { progress.Update(done); });
+  } catch (const Qarvex::Envelope::EnvelopeError& error) {
+    progress.Finish();
+    std::string message = error.what();
+    if (message.find("does not start with") != std::string::npos)
+      message += "; a cipher text of 'qrsa encrypt' is read by 'qrsa decrypt'";
+    throw Failure(message);
+  }
+  progress.Finish();
+  output.Commit();  // a file appears only once every chunk authenticated
   return ExitOk;
 }
 
@@ -266,34 +414,131 @@ int ExportPem(const ParsedArgs& args) {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
+      {"seal",
+       {"qrsa seal -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
+       Seal, "encrypt a file of any size for the key's owner (AES-256-GCM envelope)",
+       "  -k KEYFILE  the recipient's key file (the public key is enough)\n"
+       "  -i IN       the data to seal (default: standard input)\n"
+       "  -o OUT      the envelope (default: standard output)\n"
+       "  --quiet     no progress line\n"
+       "  --force     replace OUT even when it holds a private key\n",
+       "qrsa seal -k alice-public.dfm -i report.pdf -o report.pdf.qenv"},
+      {"open",
+       {"qrsa open -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
+       Open, "open an envelope made by seal; any damage is detected",
+       "  -k KEYFILE  the recipient's key file with the private key\n"
+       "  -i IN       the envelope (default: standard input)\n"
+       "  -o OUT      the data, written only when the whole envelope authenticated (default: standard\n"
+       "              output, which receives each chunk once it authenticated; exit 3 if the end is missing)\n"
+       "  --quiet     no progress line\n"
+       "  --force     replace OUT even when it holds a private key\n",
+       "qrsa open -k alice.dfm -i report.pdf.qenv -o report.pdf"},
       {"keygen",
-       {"qrsa keygen --bits 512|1024|2048|3072|4096 [--seed1 HEX] [--seed2 HEX] [-o KEYFILE]",
-        {"--bits", "--seed1", "--seed2", "-o"}, {}, 0, 0},
-       Keygen, "generate a key pair into a key file; progress on standard error"},
-      {"pubkey", {"qrsa pubkey -k KEYFILE [-o KEYFILE]", {"-k", "-o"}, {}, 0, 0}, Pubkey,
-       "the public part of a key file, to hand out"},
-      {"show", {"qrsa show -k KEYFILE public|private|signature|bits [-o OUT]", {"-k", "-o"}, {}, 1, 1}, Show,
-       "print a key text, the signature text or the key size"},
-      {"encrypt", {"qrsa encrypt -k KEYFILE [-i IN] [-o OUT]", {"-k", "-i", "-o"}, {}, 0, 0}, Encrypt,
-       "encrypt any bytes into a cipher text (public key)"},
-      {"decrypt", {"qrsa decrypt -k KEYFILE [-i IN] [-o OUT]", {"-k", "-i", "-o"}, {}, 0, 0}, Decrypt,
-       "decrypt a cipher text back into the bytes (private key)"},
-      {"wrap", {"qrsa wrap -k KEYFILE --sym-bits 64|128|192|256 [--key HEX] [-o OUT]",
-                {"-k", "--sym-bits", "--key", "-o"}, {}, 0, 0},
-       Wrap, "wrap a session key given in hex (from --key or standard input)"},
-      {"unwrap", {"qrsa unwrap -k KEYFILE --sym-bits 64|128|192|256 [-i IN] [-o OUT]",
-                  {"-k", "--sym-bits", "-i", "-o"}, {}, 0, 0},
-       Unwrap, "unwrap a wrapped session key; prints it in hex"},
-      {"sign", {"qrsa sign -k KEYFILE [-i IN] [-o OUT]", {"-k", "-i", "-o"}, {}, 0, 0}, Sign,
-       "sign the input (at most K-4 bytes); prints the signature text"},
-      {"verify", {"qrsa verify -k KEYFILE (-s SIGFILE | --signature TEXT) [-i IN]",
-                  {"-k", "-s", "--signature", "-i"}, {}, 0, 0},
-       Verify, "check the input against a signature: \"valid\" (exit 0) or \"invalid\" (exit 1)"},
-      {"import-pem", {"qrsa import-pem [-i PEM] [-o KEYFILE]", {"-i", "-o"}, {}, 0, 0}, ImportPem,
-       "an OpenSSL RSA key (PKCS#1 or PKCS#8, private or public) into a key file"},
-      {"export-pem", {"qrsa export-pem -k KEYFILE [--public] [-o PEM]", {"-k", "-o"}, {"--public"}, 0, 0},
-       ExportPem, "a key file as OpenSSL PEM (PKCS#8 private key, or public key with --public)"},
-      {"demo", {"qrsa demo", {}, {}, 0, 0}, RunDemo, "walk through a session-key exchange between two components"},
+       {"qrsa keygen --bits SIZE [--seed1 HEX] [--seed2 HEX] [-o KEYFILE] [--quiet] [--force]",
+        {"--bits", "--seed1", "--seed2", "-o"}, {"--quiet", "--force"}, 0, 0},
+       Keygen, "generate a key pair into a key file; progress on standard error",
+       "  --bits SIZE    the key size in bits: " + KeySizeList() + "\n"
+       "  --seed1 HEX    a hex number mixed into the first prime's random start (default 0)\n"
+       "  --seed2 HEX    the same for the second prime\n"
+       "  -o KEYFILE     the new key file, readable by its owner only (default: standard output)\n"
+       "  --quiet        no progress lines\n"
+       "  --force        replace KEYFILE even when it holds a private key\n",
+       "qrsa keygen --bits 2048 -o alice.dfm"},
+      {"pubkey", {"qrsa pubkey -k KEYFILE [-o KEYFILE] [--force]", {"-k", "-o"}, {"--force"}, 0, 0}, Pubkey,
+       "the public part of a key file, to hand out",
+       "  -k KEYFILE  the key file\n"
+       "  -o KEYFILE  the public key file (default: standard output)\n"
+       "  --force     replace the output even when it holds a private key\n",
+       "qrsa pubkey -k alice.dfm -o alice-public.dfm"},
+      {"show",
+       {"qrsa show -k KEYFILE public|private|signature|bits|fingerprint [-o OUT] [--force]", {"-k", "-o"}, {"--force"}, 1, 1},
+       Show, "print a key text, the signature text, the key size or the key's fingerprint",
+       "  -k KEYFILE   the key file\n"
+       "  public       the public key text (e:n), a key file in its own right\n"
+       "  private      the private key text (n:d)\n"
+       "  signature    the signature text stored in the key file\n"
+       "  bits         the key size\n"
+       "  fingerprint  SHA256: and the base64 SHA-256 of the public key's DER form (as OpenSSH prints)\n"
+       "  -o OUT       where to write it (default: standard output)\n"
+       "  --force      replace OUT even when it holds a private key\n",
+       "qrsa show -k alice.dfm fingerprint"},
+      {"encrypt",
+       {"qrsa encrypt -k KEYFILE [-i IN] [-o OUT] [--force]", {"-k", "-i", "-o"}, {"--force"}, 0, 0}, Encrypt,
+       "the component's deterministic raw-RSA cipher text of any bytes (use seal for files)",
+       "  -k KEYFILE  the recipient's key file (public key)\n"
+       "  -i IN       the bytes to encrypt (default: standard input)\n"
+       "  -o OUT      the cipher text, one line (default: standard output)\n"
+       "  --force     replace OUT even when it holds a private key\n"
+       "  The same bytes always give the same text, and nothing protects it from changes: use seal.\n",
+       "qrsa encrypt -k alice-public.txt -i note.txt -o note.cipher"},
+      {"decrypt",
+       {"qrsa decrypt -k KEYFILE [-i IN] [-o OUT] [--force]", {"-k", "-i", "-o"}, {"--force"}, 0, 0}, Decrypt,
+       "decrypt a cipher text of encrypt; checked against the public key when the key file has it",
+       "  -k KEYFILE  the key file with the private key (and the public key, to check the result)\n"
+       "  -i IN       the cipher text (default: standard input)\n"
+       "  -o OUT      the bytes, readable by their owner only (default: standard output)\n"
+       "  --force     replace OUT even when it holds a private key\n",
+       "qrsa decrypt -k alice.dfm -i note.cipher -o note.txt"},
+      {"wrap",
+       {"qrsa wrap -k KEYFILE --sym-bits 64|128|192|256 [--key HEX] [-o OUT] [--force]",
+        {"-k", "--sym-bits", "--key", "-o"}, {"--force"}, 0, 0},
+       Wrap, "wrap a session key given in hex (from --key or standard input)",
+       "  -k KEYFILE         the recipient's key file (public key)\n"
+       "  --sym-bits BITS    the session key's size: 64, 128, 192 or 256\n"
+       "  --key HEX          the session key in hex, first byte first (default: read from standard input)\n"
+       "  -o OUT             the wrapped key text (default: standard output)\n"
+       "  --force            replace OUT even when it holds a private key\n",
+       "qrsa wrap -k alice-public.txt --sym-bits 128 --key 00112233445566778899aabbccddeeff"},
+      {"unwrap",
+       {"qrsa unwrap -k KEYFILE --sym-bits 64|128|192|256 [-i IN] [-o OUT] [--force]",
+        {"-k", "--sym-bits", "-i", "-o"}, {"--force"}, 0, 0},
+       Unwrap, "unwrap a wrapped session key; prints it in hex",
+       "  -k KEYFILE         the key file with the private key\n"
+       "  --sym-bits BITS    the session key's size: 64, 128, 192 or 256\n"
+       "  -i IN              the wrapped key text (default: standard input)\n"
+       "  -o OUT             the session key in hex, readable by its owner only (default: standard output)\n"
+       "  --force            replace OUT even when it holds a private key\n",
+       "qrsa unwrap -k alice.dfm --sym-bits 128 -i key.txt"},
+      {"sign",
+       {"qrsa sign -k KEYFILE [--digest sha256|sha384|sha512] [-i IN] [-o OUT] [--force]",
+        {"-k", "--digest", "-i", "-o"}, {"--force"}, 0, 0},
+       Sign, "sign a digest of data of any length (--digest), or at most K-4 bytes directly",
+       "  -k KEYFILE     the key file with the private key\n"
+       "  --digest NAME  sign the DER DigestInfo of the input's sha256, sha384 or sha512 digest (as PKCS#1\n"
+       "                 v1.5 does); without it, the input's bytes are signed directly (at most K-4 bytes)\n"
+       "  -i IN          the data (default: standard input)\n"
+       "  -o OUT         the signature text (default: standard output)\n"
+       "  --force        replace OUT even when it holds a private key\n",
+       "qrsa sign -k alice.dfm --digest sha256 -i contract.pdf -o contract.sig"},
+      {"verify",
+       {"qrsa verify -k KEYFILE (-s SIGFILE | --signature TEXT) [--digest sha256|sha384|sha512] [-i IN]",
+        {"-k", "-s", "--signature", "--digest", "-i"}, {}, 0, 0},
+       Verify, "check the input against a signature: \"valid\" (exit 0) or \"invalid\" (exit 1)",
+       "  -k KEYFILE        the signer's key file (public key)\n"
+       "  -s SIGFILE        the signature text in a file\n"
+       "  --signature TEXT  the signature text itself\n"
+       "  --digest NAME     the digest the signature was made with (sha256, sha384, sha512); every byte of\n"
+       "                    the DigestInfo is compared. Without it, only the input's bytes are compared,\n"
+       "                    so a leading part (a prefix) of the signed data verifies as well.\n"
+       "  -i IN             the data (default: standard input)\n",
+       "qrsa verify -k alice-public.dfm --digest sha256 -s contract.sig -i contract.pdf"},
+      {"import-pem",
+       {"qrsa import-pem [-i PEM] [-o KEYFILE] [--force]", {"-i", "-o"}, {"--force"}, 0, 0}, ImportPem,
+       "an OpenSSL RSA key (PEM or DER; PKCS#1, PKCS#8 or SubjectPublicKeyInfo) into a key file",
+       "  -i PEM      the key, PEM or DER (default: standard input)\n"
+       "  -o KEYFILE  the key file (default: standard output)\n"
+       "  --force     replace KEYFILE even when it holds a private key\n",
+       "qrsa import-pem -i bob.pem -o bob.dfm"},
+      {"export-pem",
+       {"qrsa export-pem -k KEYFILE [--public] [-o PEM] [--force]", {"-k", "-o"}, {"--public", "--force"}, 0, 0},
+       ExportPem, "a key file as OpenSSL PEM (PKCS#8 private key, or public key with --public)",
+       "  -k KEYFILE  the key file\n"
+       "  --public    write the public key (SubjectPublicKeyInfo) only\n"
+       "  -o PEM      the PEM file (default: standard output)\n"
+       "  --force     replace PEM even when it holds a private key\n",
+       "qrsa export-pem -k bob.dfm --public -o bob-public.pem"},
+      {"demo", {"qrsa demo", {}, {}, 0, 0}, RunDemo, "walk through a session-key exchange between two components",
+       "  (no options)\n", "qrsa demo"},
   };
   return commands;
 }

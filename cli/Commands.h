@@ -13,6 +13,8 @@ struct Command {
   CommandSyntax Syntax;
   int (*Run)(const ParsedArgs& args);
   const char* Summary;  // one line for the help text
+  std::string Options;  // every option, one or more lines each, for `qrsa help CMD`
+  std::string Example;
 };
 
 // Every command, in the order the help lists them.

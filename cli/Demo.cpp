@@ -184,7 +184,7 @@ int RunDemo(const ParsedArgs&) {
   ScratchDir scratch;
   const std::string formPath = scratch.File("receiver.dfm");
   const std::string formText = KeyFileText(receiverForm);
-  WriteOutput(formPath, formText, /*secret=*/true);
+  WriteOutput(formPath, formText, OutputKind::Secret);
   std::printf("  written to %s:\n", formPath.c_str());
   for (std::size_t start = 0; start < formText.size();) {
     const std::size_t end = std::min(formText.find('\n', start), formText.size());

@@ -1,22 +1,24 @@
 #include "cli/Io.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "cli/Failure.h"
+#include "cli/KeyFile.h"
+#include "cli/Secret.h"
+#include "host/core/AtomicFile.h"
 
 namespace Qrsa {
 
 namespace {
-
-bool IsStandardStream(const std::string& path) { return path.empty() || path == "-"; }
 
 std::string SystemError(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
@@ -27,13 +29,16 @@ bool ReadAll(int fd, std::string& out) {
   char buffer[1 << 16];
   for (;;) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0) return true;
+    if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;
+      Wipe(buffer, sizeof buffer);
       return false;
     }
     out.append(buffer, std::size_t(got));
   }
+  Wipe(buffer, sizeof buffer);
+  return true;
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -48,16 +53,76 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
-// The mode of a new public output: an existing file's own mode, else the usual one under the umask.
-mode_t PublicFileMode(const std::string& path) {
+// ---- Temporaries removed on a fatal signal. Plain arrays: the handler may only touch memory that
+// no allocation moves, and call async-signal-safe functions.
+constexpr int kMaxTemporaries = 4;
+char gTemporaries[kMaxTemporaries][PATH_MAX];
+volatile sig_atomic_t gTemporaryUsed[kMaxTemporaries];
+
+// Blocks the cleanup signals while the table changes, so the handler never sees half a path.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &FOld);
+  }
+  ~SignalsBlocked() { sigprocmask(SIG_SETMASK, &FOld, nullptr); }
+
+ private:
+  sigset_t FOld;
+};
+
+void RememberTemporary(const std::string& path) {
+  if (path.size() >= PATH_MAX) return;
+  for (int i = 0; i < kMaxTemporaries; ++i) {
+    if (gTemporaryUsed[i]) continue;
+    std::memcpy(gTemporaries[i], path.c_str(), path.size() + 1);
+    gTemporaryUsed[i] = 1;
+    return;
+  }
+}
+
+void ForgetTemporary(const std::string& path) {
+  for (int i = 0; i < kMaxTemporaries; ++i)
+    if (gTemporaryUsed[i] && path == gTemporaries[i]) gTemporaryUsed[i] = 0;
+}
+
+void RemoveTemporariesAndDie(int sig) {
+  for (int i = 0; i < kMaxTemporaries; ++i)
+    if (gTemporaryUsed[i]) ::unlink(gTemporaries[i]);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+// True when path is a regular file that holds a private key: a key file with one, a bare private
+// key text, or a PEM private key. Large files cannot be key files and are not read.
+bool HoldsPrivateKey(const std::string& path) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return info.st_mode & 07777;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > (1 << 20)) return false;
+  SecretText content;
+  try {
+    content.Text() = ReadInput(path);
+  } catch (const Failure&) {
+    return false;
+  }
+  if (content.Text().find("PRIVATE KEY-----") != std::string::npos) return true;
+  try {
+    return LoadKeyText(content.Text(), path)->HasPrivateKey();
+  } catch (...) {
+    return false;  // not a key file at all
+  }
+}
+
+std::string Lowercased(std::string message) {
+  if (!message.empty() && message[0] >= 'A' && message[0] <= 'Z') message[0] = char(message[0] - 'A' + 'a');
+  return message;
 }
 
 }  // namespace
+
+bool IsStandardStream(const std::string& path) { return path.empty() || path == "-"; }
 
 std::string ReadInput(const std::string& path) {
   std::string data;
@@ -72,6 +137,7 @@ std::string ReadInput(const std::string& path) {
     ::close(fd);
     throw Failure("cannot read " + path + ": it is a directory");
   }
+  if (S_ISREG(info.st_mode) && info.st_size > 0) data.reserve(std::size_t(info.st_size) + 1);
   const bool ok = ReadAll(fd, data);
   const int readErrno = errno;
   ::close(fd);
@@ -82,48 +148,104 @@ std::string ReadInput(const std::string& path) {
   return data;
 }
 
-void WriteOutput(const std::string& requested, std::string_view data, bool secret) {
+Output::Output(const std::string& requested, OutputKind kind, bool force) : FPath(requested) {
   if (IsStandardStream(requested)) {
-    if (!WriteAll(STDOUT_FILENO, data)) throw Failure(std::string("cannot write standard output: ") + std::strerror(errno));
+    FStandard = true;
     return;
   }
+  const bool secret = kind == OutputKind::Secret;
+  struct stat link {};
+  const bool exists = ::lstat(requested.c_str(), &link) == 0;
+  if (exists && S_ISDIR(link.st_mode)) throw Failure("cannot write " + requested + ": it is a directory");
+  if (secret && exists && !S_ISREG(link.st_mode))
+    throw Failure("refusing to write secret data to " + requested +
+                  (S_ISLNK(link.st_mode) ? ": it is a symbolic link" : ": it is not a regular file") +
+                  " (name a regular file, or leave out -o for standard output)");
   struct stat info {};
-  if (::stat(requested.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+  if (!secret && ::stat(requested.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
     if (S_ISDIR(info.st_mode)) throw Failure("cannot write " + requested + ": it is a directory");
     // A device or a pipe cannot be replaced, only written to.
-    const int fd = ::open(requested.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) throw Failure(SystemError("cannot open", requested));
-    const bool ok = WriteAll(fd, data);
-    const int writeErrno = errno;
-    ::close(fd);
-    errno = writeErrno;
-    if (!ok) throw Failure(SystemError("cannot write", requested));
+    FDirect = ::open(requested.c_str(), O_WRONLY | O_CLOEXEC);
+    if (FDirect < 0) throw Failure(SystemError("cannot open", requested));
     return;
   }
-  // A symbolic link stays a link: the file it names is the one replaced.
+  // A public output through a symbolic link replaces the file the link names; the link stays.
   std::string path = requested;
-  if (char* resolved = ::realpath(requested.c_str(), nullptr)) {
-    path = resolved;
-    std::free(resolved);
+  if (!secret) {
+    if (char* resolved = ::realpath(requested.c_str(), nullptr)) {
+      path = resolved;
+      std::free(resolved);
+    }
   }
-  std::vector<char> temp(path.begin(), path.end());
-  const char suffix[] = ".qrsa-XXXXXX";
-  temp.insert(temp.end(), suffix, suffix + sizeof suffix);  // with the terminating zero
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw Failure(SystemError("cannot create a file beside", requested));
-  const std::string tempPath(temp.data());
-  const bool ok = (secret || ::fchmod(fd, PublicFileMode(path)) == 0) && WriteAll(fd, data) && ::fsync(fd) == 0;
-  const int writeErrno = errno;
-  if (::close(fd) != 0 || !ok) {
-    errno = ok ? errno : writeErrno;
-    const std::string message = SystemError("cannot write", requested);
-    ::unlink(tempPath.c_str());
-    throw Failure(message);
+  if (!force && HoldsPrivateKey(path))
+    throw Failure(requested + " holds a private key; refusing to replace it (give --force to replace it anyway)");
+  const SignalsBlocked blocked;
+  try {
+    FFile = std::make_unique<Sysutils::TAtomicFile>(
+        path, secret ? Sysutils::TFileAccess::OwnerOnly : Sysutils::TFileAccess::Keep);
+  } catch (const Sysutils::EFileWriteError& error) {
+    throw Failure(Lowercased(error.Message().str()));
   }
-  if (::rename(tempPath.c_str(), path.c_str()) != 0) {
-    const std::string message = SystemError("cannot write", requested);
-    ::unlink(tempPath.c_str());
-    throw Failure(message);
+  RememberTemporary(FFile->TempPath());
+}
+
+Output::~Output() {
+  if (FDirect >= 0) ::close(FDirect);
+  if (FFile) {
+    const SignalsBlocked blocked;
+    ForgetTemporary(FFile->TempPath());
+    FFile->Discard();
+  }
+}
+
+void Output::Write(std::string_view data) {
+  if (FStandard || FDirect >= 0) {
+    if (!WriteAll(FStandard ? STDOUT_FILENO : FDirect, data))
+      throw Failure(FStandard ? std::string("cannot write standard output: ") + std::strerror(errno)
+                              : SystemError("cannot write", FPath));
+    return;
+  }
+  try {
+    FFile->Write(data);
+  } catch (const Sysutils::EFileWriteError& error) {
+    throw Failure(Lowercased(error.Message().str()));
+  }
+}
+
+void Output::Commit() {
+  if (FDirect >= 0) {
+    const int fd = FDirect;
+    FDirect = -1;
+    if (::close(fd) != 0) throw Failure(SystemError("cannot write", FPath));
+    return;
+  }
+  if (!FFile) return;
+  const SignalsBlocked blocked;
+  const std::string temp = FFile->TempPath();
+  try {
+    FFile->Commit();
+  } catch (const Sysutils::EFileWriteError& error) {
+    ForgetTemporary(temp);
+    throw Failure(Lowercased(error.Message().str()));
+  }
+  ForgetTemporary(temp);
+}
+
+void WriteOutput(const std::string& path, std::string_view data, OutputKind kind, bool force) {
+  Output output(path, kind, force);
+  output.Write(data);
+  output.Commit();
+}
+
+void InstallSignalCleanup() {
+  struct sigaction action {};
+  action.sa_handler = RemoveTemporariesAndDie;
+  sigemptyset(&action.sa_mask);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    // A signal ignored by whoever started the tool stays ignored.
+    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    ::sigaction(sig, &action, nullptr);
   }
 }
 

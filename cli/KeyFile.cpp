@@ -4,6 +4,7 @@
 
 #include "cli/Failure.h"
 #include "cli/Io.h"
+#include "cli/Secret.h"
 
 namespace Qrsa {
 
@@ -22,15 +23,23 @@ std::unique_ptr<KeyHolder> LoadBareKeyText(const std::string& text, const std::s
   const auto colon = text.find(':');
   auto holder = std::make_unique<KeyHolder>();
   Rsa::TRSA& rsa = holder->Rsa();
-  const System::AnsiString first = text.substr(0, colon);
-  const System::AnsiString second = text.substr(colon + 1);
+  System::AnsiString first = text.substr(0, colon);
+  System::AnsiString second = text.substr(colon + 1);
   std::size_t secondBytes = 0, firstBytes = 0;
   try {
-    secondBytes = std::size_t(rsa.DecodeString(second).Length());
-    firstBytes = std::size_t(rsa.DecodeString(first).Length());
+    System::AnsiString decoded = rsa.DecodeString(second);
+    secondBytes = std::size_t(decoded.Length());
+    rsa.BurnString(decoded);
+    decoded = rsa.DecodeString(first);
+    firstBytes = std::size_t(decoded.Length());
+    rsa.BurnString(decoded);
   } catch (const Sysutils::EConvertError&) {
+    rsa.BurnString(first);
+    rsa.BurnString(second);
     throw Failure(path + ": the key text is not valid (a key text is two radix-64 fields joined by ':')");
   }
+  rsa.BurnString(first);
+  rsa.BurnString(second);
   rsa.SetKeyBits(KeyBitsForBytes(secondBytes, path + ": the key text's second field"));
   if (firstBytes == secondBytes)
     rsa.PutPrivateKey(text);  // n:d, the modulus first
@@ -48,7 +57,9 @@ KeyHolder::KeyHolder() : FForm(std::make_unique<Classes::TForm>(nullptr)), FRsa(
 
 KeyHolder::KeyHolder(std::unique_ptr<Classes::TComponent> form, Rsa::TRSA* rsa) : FForm(std::move(form)), FRsa(rsa) {}
 
-KeyHolder::~KeyHolder() = default;
+KeyHolder::~KeyHolder() {
+  if (FRsa) FRsa->Burn();
+}
 
 // Every key size the tool knows comes from the component's one table, Rsa::KeySizes.
 
@@ -83,14 +94,40 @@ Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage) {
   throw UsageError("key size must be " + KeySizeList() + ", not '" + text + "'", usage);
 }
 
-std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path) { return LoadKeyText(ReadInput(path), path); }
+System::AnsiString KeyFieldText(Rsa::TRSA& rsa, const Rsa::BigNum& x, int digits) {
+  int count = digits;
+  if (count <= 0)
+    for (int i = int(Rsa::BigNumDigits); i-- > 0;)
+      if (x.Digits[i] != 0) {
+        count = i + 1;
+        break;
+      }
+  System::AnsiString bytes;
+  std::string raw(std::size_t(4 * count), '\0');
+  for (int i = 0; i < count; ++i)
+    for (int b = 0; b < 4; ++b) raw[std::size_t(4 * i + b)] = static_cast<char>(x.Digits[i] >> (24 - 8 * b));
+  bytes = raw;
+  Wipe(raw);
+  System::AnsiString text = rsa.EncodeString(bytes);
+  rsa.BurnString(bytes);
+  return text;
+}
+
+std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path) {
+  SecretText content(ReadInput(path));
+  return LoadKeyText(content.Text(), path);
+}
 
 std::unique_ptr<KeyHolder> LoadKeyText(const std::string& content, const std::string& path) {
-  const std::string text = TrimText(content);
-  if (LooksLikeForm(text)) return ReadKeyForm(text, path);
-  if (text.find(':') == std::string::npos || text.find_first_of("\r\n") != std::string::npos)
-    throw Failure(path + " is neither a key file nor a key text");
-  return LoadBareKeyText(text, path);
+  SecretText text(TrimText(content));
+  if (LooksLikeForm(text.Text())) return ReadKeyForm(text.Text(), path);
+  if (text.Text().find("-----BEGIN") != std::string::npos)
+    throw Failure(path + " is a PEM key, not a key file: convert it with 'qrsa import-pem -i " + path +
+                  " -o KEYFILE'");
+  if (text.Text().rfind("qarvex-envelope", 0) == 0) throw Failure(path + " is a sealed envelope, not a key file");
+  if (text.Text().find(':') == std::string::npos || text.Text().find_first_of("\r\n") != std::string::npos)
+    throw Failure(path + " is neither a key file nor a key text (an OpenSSL key in DER form: 'qrsa import-pem')");
+  return LoadBareKeyText(text.Text(), path);
 }
 
 }  // namespace Qrsa

@@ -45,8 +45,14 @@ int KeyBitsNumber(Rsa::TKeyBits bits);
 // Parses a size in bits ("512" ... "4096"); a UsageError with `usage` otherwise.
 Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage);
 
+// A key text field of x: its 32-bit digits least significant first, each digit's bytes most
+// significant first, radix-64 encoded by the component; `digits` 0 writes the significant digits only,
+// otherwise exactly that many.
+System::AnsiString KeyFieldText(Rsa::TRSA& rsa, const Rsa::BigNum& x, int digits);
+
 // Loads a key file. A bare key text is loaded as a private key when its first field is as long as its
-// second (n:d), otherwise as a public key (e:n); KeyBits follows from the second field's length.
+// second (n:d), otherwise as a public key (e:n); KeyBits follows from the second field's length. The
+// file's content is wiped from memory once read.
 std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path);
 // Loads a key file's content (path names it in messages).
 std::unique_ptr<KeyHolder> LoadKeyText(const std::string& content, const std::string& path);

@@ -11,7 +11,7 @@ std::string KeyFileText(KeyHolder& holder) { return Classes::WriteComponentRes(h
 
 std::unique_ptr<KeyHolder> ReadKeyForm(const std::string& text, const std::string& path) {
   // Errors of the form text name the key file and the line.
-  std::unique_ptr<Classes::TComponent> root(Classes::FormFileDetail::Read(text, path, nullptr));
+  std::unique_ptr<Classes::TComponent> root(Classes::ReadComponentRes(text, nullptr, path));
   if (auto* rsa = dynamic_cast<Rsa::TRSA*>(root.get())) return std::make_unique<KeyHolder>(std::move(root), rsa);
   Rsa::TRSA* found = nullptr;
   int count = 0;

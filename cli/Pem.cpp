@@ -12,7 +12,6 @@
 #include <memory>
 
 #include "cli/Failure.h"
-#include "rsa/ByteImage.h"
 
 namespace Qrsa {
 
@@ -62,10 +61,25 @@ Bn NewBn() {
   return bn;
 }
 
+constexpr int ImageBytes = int(4 * Rsa::BigNumDigits);
+
+// The little-endian bytes of a key store number, and back.
+void ImageToBytes(const Rsa::BigNum& x, unsigned char* image) {
+  for (unsigned i = 0; i < Rsa::BigNumDigits; ++i)
+    for (unsigned b = 0; b < 4; ++b) image[4 * i + b] = static_cast<unsigned char>(x.Digits[i] >> (8 * b));
+}
+
+void BytesToImage(Rsa::BigNum& x, const unsigned char* image) {
+  for (unsigned i = 0; i < Rsa::BigNumDigits; ++i) {
+    x.Digits[i] = 0;
+    for (unsigned b = 0; b < 4; ++b) x.Digits[i] |= Rsa::Digit(image[4 * i + b]) << (8 * b);
+  }
+}
+
 Bn ToBn(const Rsa::BigNum& x) {
-  unsigned char image[Rsa::BigNumImageBytes];
-  Rsa::ImageToBytes(x, image, Rsa::BigNumImageBytes);
-  Bn bn(BN_lebin2bn(image, Rsa::BigNumImageBytes, nullptr));
+  unsigned char image[ImageBytes];
+  ImageToBytes(x, image);
+  Bn bn(BN_lebin2bn(image, ImageBytes, nullptr));
   OPENSSL_cleanse(image, sizeof image);
   if (!bn) Fail("out of memory");
   return bn;
@@ -73,11 +87,11 @@ Bn ToBn(const Rsa::BigNum& x) {
 
 Rsa::BigNum FromBn(const BIGNUM* bn, const char* what) {
   if (BN_is_negative(bn)) throw Failure(std::string("the key's ") + what + " is negative");
-  if (BN_num_bytes(bn) > Rsa::BigNumImageBytes) throw Failure(std::string("the key's ") + what + " is too large");
-  unsigned char image[Rsa::BigNumImageBytes];
-  BN_bn2lebinpad(bn, image, Rsa::BigNumImageBytes);
+  if (BN_num_bytes(bn) > ImageBytes) throw Failure(std::string("the key's ") + what + " is too large");
+  unsigned char image[ImageBytes];
+  BN_bn2lebinpad(bn, image, ImageBytes);
   Rsa::BigNum x{};
-  Rsa::BytesToImage(x, image, Rsa::BigNumImageBytes);
+  BytesToImage(x, image);
   OPENSSL_cleanse(image, sizeof image);
   return x;
 }
@@ -164,19 +178,21 @@ unsigned BitLength(const Rsa::BigNum& x) {
   return 0;
 }
 
-RsaNumbers ReadPemKey(const std::string& pem) {
-  if (pem.find("ENCRYPTED") != std::string::npos)
+RsaNumbers ReadKey(const std::string& pem) {
+  const bool isPem = pem.find("-----BEGIN") != std::string::npos;
+  if (isPem && pem.find("ENCRYPTED") != std::string::npos)
     throw Failure("the PEM key is encrypted: decrypt it first (openssl pkey -in KEY -out PLAIN)");
   EVP_PKEY* raw = nullptr;
   std::unique_ptr<OSSL_DECODER_CTX, DecoderFree> ctx(
-      OSSL_DECODER_CTX_new_for_pkey(&raw, "PEM", nullptr, nullptr, 0, nullptr, nullptr));
+      OSSL_DECODER_CTX_new_for_pkey(&raw, isPem ? "PEM" : "DER", nullptr, nullptr, 0, nullptr, nullptr));
   if (!ctx || OSSL_DECODER_CTX_get_num_decoders(ctx.get()) == 0) Fail("OpenSSL cannot read PEM keys");
   OSSL_DECODER_CTX_set_passphrase_cb(ctx.get(), NoPassphrase, nullptr);
   const auto* data = reinterpret_cast<const unsigned char*>(pem.data());
   size_t length = pem.size();
   if (OSSL_DECODER_from_data(ctx.get(), &data, &length) != 1 || raw == nullptr) {
     ERR_clear_error();
-    throw Failure("the input is not a PEM key that OpenSSL can read");
+    throw Failure(isPem ? "the input is not a PEM key that OpenSSL can read"
+                        : "the input is neither a PEM nor a DER key that OpenSSL can read");
   }
   const Pkey key(raw);
   if (!EVP_PKEY_is_a(key.get(), "RSA")) {

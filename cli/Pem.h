@@ -17,8 +17,9 @@ struct RsaNumbers {
 };
 
 // Reads an RSA key in PEM form: PKCS#1 ("RSA PRIVATE KEY", "RSA PUBLIC KEY"), PKCS#8 ("PRIVATE KEY")
-// or SubjectPublicKeyInfo ("PUBLIC KEY"). Encrypted keys and keys of other types are refused.
-RsaNumbers ReadPemKey(const std::string& pem);
+// or SubjectPublicKeyInfo ("PUBLIC KEY"), or the same structures in DER (binary) form. Encrypted keys
+// and keys of other types are refused.
+RsaNumbers ReadKey(const std::string& data);
 
 // The public key (e, n) as SubjectPublicKeyInfo PEM, checked by OpenSSL.
 std::string PublicKeyPem(const Rsa::BigNum& e, const Rsa::BigNum& n);

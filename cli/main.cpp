@@ -1,4 +1,6 @@
 // qrsa: the TRSA component on the command line.
+#include <openssl/crypto.h>
+
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -8,29 +10,53 @@
 #include "cli/Args.h"
 #include "cli/Commands.h"
 #include "cli/Failure.h"
+#include "cli/Io.h"
 #include "host/core/SysUtils.h"
+#include "rsa/RSA.h"
+
+#ifndef QRSA_VERSION
+#define QRSA_VERSION "unknown"
+#endif
 
 namespace {
 
-const char* const kShortUsage = "usage: qrsa COMMAND [OPTIONS]   (qrsa help lists the commands)";
+const char* const kShortUsage = "usage: qrsa COMMAND [OPTIONS]   (qrsa help lists the commands, qrsa help COMMAND explains one)";
 
 void PrintHelp() {
-  std::printf("qrsa: RSA keys, session-key wrapping, signatures and string encryption with the TRSA component\n\n");
+  std::printf("qrsa: RSA keys, sealed files, signatures and session-key wrapping with the TRSA component\n\n");
   std::printf("Commands:\n");
   for (const Qrsa::Command& command : Qrsa::Commands()) std::printf("  %s\n      %s\n", command.Syntax.Usage.c_str(), command.Summary);
   std::printf(
+      "\n"
+      "Which command for which job: seal/open for files; wrap/unwrap for session keys; sign/verify\n"
+      "--digest sha256 for documents; encrypt/decrypt only for the component's own cipher texts\n"
+      "(deterministic raw RSA without integrity).\n"
       "\n"
       "Input is standard input and output standard output unless -i/-o name files; any bytes pass.\n"
       "A KEYFILE is a form file holding one TRSA (as keygen, pubkey and import-pem write it) or a file\n"
       "holding one bare key text, first:second; its key size follows from the second field.\n"
       "Text inputs may end in white space or a line break; texts are printed with one line break.\n"
+      "An output file that holds a private key is replaced only with --force.\n"
       "\n"
-      "verify compares only the input's bytes with the signed block, so a leading part (a prefix) of\n"
-      "the signed data verifies as well. Sign and verify data of a fixed, agreed length; an empty input\n"
-      "is refused, since it would match every signature.\n"
+      "verify without --digest compares only the input's bytes with the signed block, so a leading\n"
+      "part (a prefix) of the signed data verifies as well; an empty input is refused. With --digest\n"
+      "every byte of the digest's DigestInfo is compared.\n"
       "\n"
       "Exit status: 0 success, 1 verify found the signature invalid, 2 usage error, 3 failure\n"
-      "(the reason on standard error as \"qrsa: MESSAGE\").\n");
+      "(the reason on standard error as \"qrsa: MESSAGE\").\n"
+      "\n"
+      "qrsa help COMMAND (or qrsa COMMAND --help) describes a command's options, with an example.\n");
+}
+
+void PrintCommandHelp(const Qrsa::Command& command) {
+  std::printf("usage: %s\n\n%s\n\n%s\nExample:\n  %s\n", command.Syntax.Usage.c_str(), command.Summary,
+              command.Options.c_str(), command.Example.c_str());
+}
+
+const Qrsa::Command* FindCommand(const std::string& name) {
+  for (const Qrsa::Command& command : Qrsa::Commands())
+    if (name == command.Name) return &command;
+  return nullptr;
 }
 
 int Fail(int status, const std::string& message) {
@@ -44,25 +70,39 @@ int Run(const std::vector<std::string>& words) {
     return Qrsa::ExitUsage;
   }
   const std::string& name = words[0];
-  if (name == "help" || name == "--help" || name == "-h") {
-    PrintHelp();
+  if (name == "--version" || name == "version") {
+    Rsa::TRSA probe(nullptr);
+    std::printf("qrsa %s (TRSA %s, %s)\n", QRSA_VERSION, probe.GetVersion().c_str(), OpenSSL_version(OPENSSL_VERSION));
     return Qrsa::ExitOk;
   }
-  for (const Qrsa::Command& command : Qrsa::Commands()) {
-    if (name != command.Name) continue;
-    const std::vector<std::string> rest(words.begin() + 1, words.end());
-    if (rest.size() == 1 && (rest[0] == "--help" || rest[0] == "-h")) {
-      std::printf("usage: %s\n", command.Syntax.Usage.c_str());
+  if (name == "help" || name == "--help" || name == "-h") {
+    if (words.size() == 1) {
+      PrintHelp();
       return Qrsa::ExitOk;
     }
-    return command.Run(Qrsa::ParsedArgs(rest, command.Syntax));
+    const Qrsa::Command* command = FindCommand(words[1]);
+    if (!command || words.size() > 2)
+      throw Qrsa::UsageError(command ? "help takes one command name" : "unknown command '" + words[1] + "'", "qrsa help [COMMAND]");
+    PrintCommandHelp(*command);
+    return Qrsa::ExitOk;
   }
-  throw Qrsa::UsageError("unknown command '" + name + "'", "");
+  const Qrsa::Command* command = FindCommand(name);
+  if (!command) throw Qrsa::UsageError("unknown command '" + name + "'", "");
+  const std::vector<std::string> rest(words.begin() + 1, words.end());
+  for (const std::string& word : rest) {
+    if (word == "--") break;
+    if (word == "--help" || word == "-h") {
+      PrintCommandHelp(*command);
+      return Qrsa::ExitOk;
+    }
+  }
+  return command->Run(Qrsa::ParsedArgs(rest, command->Syntax));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  Qrsa::InstallSignalCleanup();
   try {
     return Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const Qrsa::UsageError& error) {

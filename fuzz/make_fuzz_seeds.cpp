@@ -115,6 +115,22 @@ int main(int argc, char** argv) {
   }
 #endif
 
+  // The tool's readers: key files as the tool writes them and bare key texts; hex texts; PEM keys.
+  TSeeds keyFiles(root, "keyfile_fuzz");
+  for (const std::string& text : {Classes::WriteComponentRes(rsa), rsa.PublicKey().str() + "\n",
+                                  rsa.PrivateKey().str() + "\n", std::string("not a key\n")})
+    keyFiles.Add(text);
+  TSeeds hex(root, "hex_fuzz");
+  for (const char* text : {"\x08" "0011223344556677", "\x10" "00112233445566778899AABBCCDDEEFF",
+                           "\x03" "0x1234abcd", "\x01" "000000000fffffffff", "\x05" "12xy"})
+    hex.Add(text);
+  TSeeds pem(root, "pem_fuzz");
+  pem.Add("-----BEGIN PUBLIC KEY-----\n"
+          "MFwwDQYJKoZIhvcNAQEBBQADSwAwSAJBALv+n53/D6w+bwbiYax+Sbb9yiBWDKEY\n"
+          "STTgJDfKpl/WDKEhpcWoizfTNZl6F7BR1EvOhXqwYlOiKN2w7gSsGEUCAwEAAQ==\n"
+          "-----END PUBLIC KEY-----\n");
+  pem.Add("-----BEGIN RSA PUBLIC KEY-----\nMAgCAwEAAQIBAw==\n-----END RSA PUBLIC KEY-----\n");
+
   TSeeds arithmetic(root, "bignum_fuzz");
   for (int routine = 0; routine < 12; ++routine) {
     std::string seed{char(routine), char(routine * 3)};

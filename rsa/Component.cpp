@@ -48,15 +48,16 @@ std::vector<Classes::TPropInfo> PublishedProperties() {
   props.push_back(keyBits);
 
   auto text = [&, make](const char* name, const System::AnsiString& (TRSA::*get)() const,
-                  void (TRSA::*put)(const System::AnsiString)) {
+                  void (TRSA::*put)(const System::AnsiString), bool secret) {
     TPropInfo p = make(name, TPropKind::String);
+    p.Secret = secret;
     p.GetString = [self, get](const TComponent& c) { return (self(c).*get)(); };
     p.SetString = [mut, put](TComponent& c, const System::AnsiString& v) { (mut(c).*put)(v); };
     props.push_back(p);
   };
-  text("PublicKey", &TRSA::PublicKey, &TRSA::PutPublicKey);
-  text("PrivateKey", &TRSA::PrivateKey, &TRSA::PutPrivateKey);
-  text("Signature", &TRSA::Signature, &TRSA::PutSignature);
+  text("PublicKey", &TRSA::PublicKey, &TRSA::PutPublicKey, false);
+  text("PrivateKey", &TRSA::PrivateKey, &TRSA::PutPrivateKey, true);
+  text("Signature", &TRSA::Signature, &TRSA::PutSignature, false);
 
   TPropInfo status = make("Status", TPropKind::String);
   status.GetString = [self](const TComponent& c) { return self(c).Status(); };

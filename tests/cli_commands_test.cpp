@@ -53,9 +53,9 @@ TEST_F(CliTest, KeygenRefusesBadSizesAndSeeds) {
   ExpectFailure(Qrsa({"keygen", "--bits", "768"}), kUsage, "key size must be 512, 1024, 2048, 3072 or 4096");
   ExpectFailure(Qrsa({"keygen"}), kUsage, "option --bits is required");
   // A 512-bit key is made of 256-bit primes: seeds of up to 64 hex digits (leading zeros aside).
-  ExpectFailure(Qrsa({"keygen", "--bits", "512", "--seed1", std::string(65, 'f')}), kFailure,
+  ExpectFailure(Qrsa({"keygen", "--bits", "512", "--seed1", std::string(65, 'f')}), kUsage,
                 "--seed1 has more than 64 hex digits");
-  ExpectFailure(Qrsa({"keygen", "--bits", "512", "--seed2", "12xy"}), kFailure, "--seed2 is not a hex number");
+  ExpectFailure(Qrsa({"keygen", "--bits", "512", "--seed2", "12xy"}), kUsage, "--seed2 is not a hex number");
   EXPECT_TRUE(dir.Entries().empty());
 }
 
@@ -79,7 +79,7 @@ TEST_F(CliTest, ShowPrintsEachTextOnOneLine) {
   EXPECT_EQ(pub.substr(pub.find(':') + 1), priv.substr(0, priv.find(':')) + "\n");
   EXPECT_EQ(Ok(Qrsa({"show", "-k", keys.Key1024, "bits"})), "1024\n");
   ExpectFailure(Qrsa({"show", "-k", keys.Key1024, "signature"}), kFailure, "Signature not loaded");
-  ExpectFailure(Qrsa({"show", "-k", keys.Key1024, "exponent"}), kUsage, "show takes public, private, signature or bits");
+  ExpectFailure(Qrsa({"show", "-k", keys.Key1024, "exponent"}), kUsage, "show takes public, private, signature, bits or fingerprint");
   ExpectFailure(Qrsa({"show", "-k", keys.Key1024}), kUsage, "missing argument");
 }
 
@@ -130,9 +130,12 @@ TEST_F(CliTest, WrapAndUnwrapEverySessionKeySize) {
 }
 
 TEST_F(CliTest, WrapAndUnwrapRefuseBadInput) {
-  ExpectFailure(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "128", "--key", "0011"}), kFailure,
+  ExpectFailure(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "128", "--key", "0011"}), kUsage,
                 "the session key must be 32 hex digits (16 bytes), not 4");
-  ExpectFailure(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64", "--key", "00112233445566zz"}), kFailure,
+  ExpectFailure(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64", "--key", "00112233445566zz"}), kUsage,
+                "the session key is not a hex number");
+  // The same key given on standard input is an input, not an option: a failure.
+  ExpectFailure(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64"}, "00112233445566zz"), kFailure,
                 "the session key is not a hex number");
   ExpectFailure(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "100", "--key", "00"}), kUsage,
                 "session key size must be 64, 128, 192 or 256 bits");
@@ -238,7 +241,7 @@ TEST_F(CliTest, AFailureLeavesNoOutputFileBehind) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"keep.bin"});
   // Writing into a directory that does not exist fails cleanly too.
   ExpectFailure(Qrsa({"encrypt", "-k", keys.Key512, "-o", dir.File("no/such/dir/out")}, "x"), kFailure,
-                "cannot create a file beside");
+                "cannot create a temporary file beside");
   // A successful run replaces the file whole, even when input and output are the same file.
   dir.Write("same.bin", "encrypt me in place");
   Ok(Qrsa({"encrypt", "-k", keys.Key512, "-i", dir.File("same.bin"), "-o", dir.File("same.bin")}));
@@ -274,7 +277,7 @@ TEST_F(CliTest, UsageErrorsShowTheCommandsUsageLine) {
   ExpectFailure(Qrsa({"frobnicate"}), kUsage, "unknown command 'frobnicate'");
   const auto unknown = Qrsa({"sign", "-k", keys.Key512, "--fast"});
   ExpectFailure(unknown, kUsage, "unknown option --fast");
-  EXPECT_NE(unknown.Err.find("usage: qrsa sign -k KEYFILE [-i IN] [-o OUT]"), std::string::npos);
+  EXPECT_NE(unknown.Err.find("usage: qrsa sign -k KEYFILE [--digest sha256|sha384|sha512] [-i IN] [-o OUT]"), std::string::npos);
   ExpectFailure(Qrsa({"sign", "-k"}), kUsage, "option -k needs a value");
   ExpectFailure(Qrsa({"sign", "-k", "a", "-k", "b"}), kUsage, "option -k given twice");
   ExpectFailure(Qrsa({"encrypt", "-k", keys.Key512, "extra"}), kUsage, "unexpected argument 'extra'");

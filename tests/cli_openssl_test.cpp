@@ -177,7 +177,7 @@ TEST_F(CliOpenSslTest, ImportRefusesKeysQrsaCannotUse) {
 
   result = Qrsa({"import-pem", "-o", dir.File("out.dfm")}, "not a key at all\n");
   EXPECT_EQ(result.Status, 3);
-  EXPECT_NE(result.Err.find("not a PEM key"), std::string::npos) << result.Err;
+  EXPECT_NE(result.Err.find("neither a PEM nor a DER key"), std::string::npos) << result.Err;
   EXPECT_FALSE(dir.Exists("out.dfm"));
 
   // Exporting a private key needs the public exponent as well.

@@ -67,6 +67,8 @@ struct TPropInfo {
   bool AlwaysStored = false;
   // The default ordinal of an enumeration that is not AlwaysStored; it is not written.
   int DefaultOrdinal = 0;
+  // A secret value (a private key): a form file that stores it is created readable by its owner only.
+  bool Secret = false;
   std::function<int(const TComponent&)> GetOrdinal;
   std::function<void(TComponent&, int)> SetOrdinal;
   std::function<System::AnsiString(const TComponent&)> GetString;

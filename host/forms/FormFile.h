@@ -65,8 +65,14 @@ template <class T>
   requires std::is_base_of_v<TComponent, T>
 T* ReadComponentRes(const std::string& text, TComponent* owner);
 
-// File variants. Writing replaces the file only once the whole text is written (an existing file's
-// permissions are kept); read errors name the file instead of "Form file".
+// Reads form text like ReadComponentRes, with errors reported under `source` (a file name, say)
+// instead of "Form file".
+TComponent* ReadComponentRes(const std::string& text, TComponent* owner, const std::string& source);
+
+// File variants. Writing replaces the file only once the whole text is written, through a fresh
+// temporary file beside it (never through a link planted there); a form that stores a secret property
+// is created readable by its owner only, any other keeps an existing file's permissions. Read errors
+// name the file instead of "Form file".
 void WriteComponentResFile(const std::string& fileName, const TComponent& root);
 TComponent* ReadComponentResFile(const std::string& fileName, TComponent* owner);
 template <class T>

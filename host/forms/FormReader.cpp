@@ -343,6 +343,10 @@ TComponent* ReadComponentRes(const std::string& text, TComponent* owner) {
   return FormFileDetail::Read(text, "Form file", owner);
 }
 
+TComponent* ReadComponentRes(const std::string& text, TComponent* owner, const std::string& source) {
+  return FormFileDetail::Read(text, source, owner);
+}
+
 TComponent* ReadComponentResFile(const std::string& fileName, TComponent* owner) {
   return FormFileDetail::Read(FormFileDetail::LoadFile(fileName), fileName, owner);
 }

@@ -1,9 +1,6 @@
 // Writing form files: each component's published properties in declaration order, then the
 // components it owns, nested.
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-
+#include "host/core/AtomicFile.h"
 #include "host/forms/FormFile.h"
 #include "host/forms/FormSyntax.h"
 
@@ -14,6 +11,7 @@ namespace {
 class TFormWriter {
  public:
   std::string Text;
+  bool HoldsSecret = false;  // a secret property was written
 
   void WriteObject(const TComponent& component, int depth) {
     const std::string name = component.Name().str();
@@ -51,6 +49,7 @@ class TFormWriter {
         const System::AnsiString text = prop.GetString(component);
         if (text.IsEmpty()) return;
         value = FormSyntax::StringLiteral(text.str());
+        HoldsSecret = HoldsSecret || prop.Secret;
         break;
       }
       case TPropKind::Event: {
@@ -78,27 +77,22 @@ std::string WriteComponentRes(const TComponent& root) {
 }
 
 void WriteComponentResFile(const std::string& fileName, const TComponent& root) {
-  namespace fs = std::filesystem;
-  const std::string text = WriteComponentRes(root);
-  // Write beside the target and rename over it, so a failed write never destroys an existing file.
-  const std::string temp = fileName + ".tmp~";
-  std::error_code ec;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) throw EFilerError("Cannot create form file '" + fileName + "'");
-    const fs::file_status existing = fs::status(fileName, ec);
-    if (!ec && fs::exists(existing)) fs::permissions(temp, existing.permissions(), ec);
-    out.write(text.data(), std::streamsize(text.size()));
-    out.close();
-    if (!out) {
-      fs::remove(temp, ec);
-      throw EFilerError("Cannot write form file '" + fileName + "'");
+  TFormWriter writer;
+  // The text may hold a private key: overwrite it once written, on every path.
+  struct WipeText {
+    std::string& Text;
+    ~WipeText() {
+      volatile char* bytes = Text.data();
+      for (std::size_t i = 0; i < Text.size(); ++i) bytes[i] = 0;
     }
-  }
-  fs::rename(temp, fileName, ec);
-  if (ec) {
-    fs::remove(temp, ec);
-    throw EFilerError("Cannot replace form file '" + fileName + "'");
+  } wipe{writer.Text};
+  writer.WriteObject(root, 1);
+  // A form holding a secret is never readable by others, not even for a moment.
+  const auto access = writer.HoldsSecret ? Sysutils::TFileAccess::OwnerOnly : Sysutils::TFileAccess::Keep;
+  try {
+    Sysutils::WriteFileAtomic(fileName, writer.Text, access);
+  } catch (const Sysutils::EFileWriteError& error) {
+    throw EFilerError(error.Message());
   }
 }
 
