@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bignum/MontgomeryIfma.h"
 #include "bignum/MontgomeryInternal.h"
 
 namespace Rsa {
@@ -19,13 +20,21 @@ bool AdxAvailable() {
 #endif
 }
 
-MontKernel BestAvailable() { return AdxAvailable() ? MontKernel::Adx : MontKernel::Portable; }
+// The IFMA family runs the scalar products on the ADX kernels, so it needs both (every processor with
+// IFMA has ADX).
+bool IfmaUsable() { return IfmaAvailable() && AdxAvailable(); }
+
+MontKernel BestAvailable() {
+  if (IfmaUsable()) return MontKernel::Ifma;
+  return AdxAvailable() ? MontKernel::Adx : MontKernel::Portable;
+}
 
 MontKernel ChooseKernel() {
   const char* forced = std::getenv("QARVEX_KERNEL");
   if (forced != nullptr) {
     if (std::strcmp(forced, "portable") == 0) return MontKernel::Portable;
     if (std::strcmp(forced, "adx") == 0 && AdxAvailable()) return MontKernel::Adx;
+    if (std::strcmp(forced, "ifma") == 0 && IfmaUsable()) return MontKernel::Ifma;
   }
   return BestAvailable();
 }

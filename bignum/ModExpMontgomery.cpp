@@ -6,6 +6,7 @@
 // including zero windows at the top. Its time follows the modulus's limb count and the number of
 // exponent bits it is told to scan, nothing else.
 #include "bignum/BigNumInternal.h"
+#include "bignum/MontgomeryIfma.h"
 #include "bignum/MontgomeryInternal.h"
 
 namespace Rsa {
@@ -120,7 +121,10 @@ void MontExpPairGeneric(const MontExpJob& first, const MontExpJob& second) {
   BNWipe(&w, 0, sizeof w);
 }
 
-MontExpPairFn SelectMontExpPair(const MontModulus&, const MontModulus&) { return &MontExpPairGeneric; }
+MontExpPairFn SelectMontExpPair(const MontModulus& first, const MontModulus& second) {
+  if (SelectedMontKernel() == MontKernel::Ifma && IfmaPairSupports(first, second)) return &MontExpPairIfma;
+  return &MontExpPairGeneric;
+}
 
 void BNModExpMontgomery(Digit* a, const Digit* b, const Digit* c, unsigned cDigits, const Digit* d,
                         unsigned dDigits) {

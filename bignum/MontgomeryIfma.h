@@ -1,0 +1,30 @@
+// Two Montgomery exponentiations at once on the AVX-512 integer fused multiply-add (IFMA) units, for the
+// two halves of a private-key operation by the Chinese remainder theorem.
+//
+// Values are held in 52-bit limbs, eight to a 512-bit vector register, and multiplied by the 52-bit
+// multiply-accumulate instructions (low and high halves of each product). The two exponentiations are
+// independent, so their products are interleaved step by step: each fills the multiplier's latency
+// left by the other. SelectMontExpPair hands this pair out where the kernel family chosen for the
+// process is IFMA (see SelectedMontKernel); everywhere else the scalar kernels run unchanged.
+#pragma once
+
+#include "bignum/Montgomery.h"
+
+namespace Rsa {
+
+// True when this build has the kernel and the processor and the operating system can run it (IFMA,
+// AVX-512 F and VL in cpuid, and the vector state enabled by the operating system in XCR0). Checked once.
+bool IfmaAvailable();
+
+// True when MontExpPairIfma serves these two moduli: the same limb count, 8, 16, 24 or 32 limbs (the
+// halves of 1024- to 4096-bit keys).
+bool IfmaPairSupports(const MontModulus& first, const MontModulus& second);
+
+// The pair of MontExp (same contract for each job: bases in Montgomery form below their modulus, results
+// in Montgomery form, fully reduced) for moduli that IfmaPairSupports accepts, on a processor where
+// IfmaAvailable() holds. Constant time: both exponentiations run the same fixed windows over the longer
+// exponent length, and nothing about the bases or the exponents' bits decides a branch, a loop count or
+// a memory address; time depends on the limb count and the two exponent lengths only.
+void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second);
+
+}  // namespace Rsa
