@@ -17,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "bignum/MontgomeryIfma.h"
 #include "bignum/MontgomeryInternal.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -77,6 +78,15 @@ void ProductAdx(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, L
 void SquareAdx(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q) { Rsa::MontDetail::SquareAdx(r, a, mod, q); }
 #endif
 
+// The AVX-512 pair of exponentiations, both halves on one modulus: the bases a and b, a 64-bit exponent
+// from a's low limb (zero in the fixed class). Its time may depend on the exponent's length, never on its
+// bits, so a short one keeps each measurement short.
+void PairIfma(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb*) {
+  const Rsa::Digit exponent[2] = {static_cast<Rsa::Digit>(a[0]), static_cast<Rsa::Digit>(a[0] >> 32)};
+  Limb other[Rsa::MontLimbs];
+  Rsa::MontExpPairIfma({r, a, exponent, 64, &mod}, {other, b, exponent, 64, &mod});
+}
+
 // The canary: a product that skips its work for a zero operand.
 void LeakyProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
   if (a[0] == 0) return;
@@ -84,7 +94,6 @@ void LeakyProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod,
 }
 
 // The kernels valgrind cannot see, each at the key sizes' limb counts (the prime halves and the moduli).
-// A new kernel (the AVX-512 one, say) adds its entries here, guarded by its processor check.
 std::vector<Kernel> KernelsToCheck() {
   std::vector<Kernel> kernels;
 #if QARVEX_HAVE_ADX_KERNELS
@@ -95,6 +104,9 @@ std::vector<Kernel> KernelsToCheck() {
     }
   }
 #endif
+  if (Rsa::IfmaAvailable()) {
+    for (unsigned limbs : {8u, 16u, 32u}) kernels.push_back({"IFMA pair", limbs, PairIfma});
+  }
   // The dispatcher as this process selects it, at a 2048-bit modulus.
   kernels.push_back({"selected product", 32, Product});
   kernels.push_back({"selected square", 32, Square});
