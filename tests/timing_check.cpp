@@ -20,7 +20,7 @@
 #include "bignum/MontgomeryIfma.h"
 #include "bignum/MontgomeryInternal.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #include <x86intrin.h>
 #endif
 
@@ -34,7 +34,7 @@ constexpr int CallsPerMeasurement = 4;
 
 // A time stamp: the cycle counter where there is one, else the steady clock in nanoseconds.
 inline std::uint64_t Now() {
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
   _mm_lfence();
   const std::uint64_t t = __rdtsc();
   _mm_lfence();
