@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -151,7 +152,9 @@ TEST_F(CliSafetyTest, SecretOutputsGoOnlyToRegularFilesAndPrivateKeysAreNotRepla
 }
 
 TEST_F(CliSafetyTest, ASignalRemovesTheUnfinishedOutput) {
-  // seal waits on a pipe that never ends; SIGTERM must leave the directory as it was.
+  // seal waits on a pipe that never ends; SIGTERM must leave the directory as it was. The tool is started
+  // directly, so a cross build (where it runs through an emulator) leaves this check to the native run.
+  if (std::getenv("QRSA_RUNNER") != nullptr) GTEST_SKIP() << "the tool runs through an emulator here";
   int input[2];
   ASSERT_EQ(pipe(input), 0);
   const pid_t child = fork();
