@@ -93,6 +93,12 @@ void PairIfma(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Lim
   Rsa::MontExpPairIfma({r, a, exponent, 64, &mod}, {other, b, exponent, 64, &mod});
 }
 
+// One exponentiation alone on the vector kernel: base a, the exponent from a's low limb as above.
+void SingleIfma(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
+  const Rsa::Digit exponent[2] = {static_cast<Rsa::Digit>(a[0]), static_cast<Rsa::Digit>(a[0] >> 32)};
+  Rsa::MontExpIfma({r, a, exponent, 64, &mod});
+}
+
 // The canary: a product that skips its work for a zero operand.
 void LeakyProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
   if (a[0] == 0) return;
@@ -113,6 +119,7 @@ std::vector<Kernel> KernelsToCheck() {
 #endif
   if (Rsa::IfmaAvailable()) {
     for (unsigned limbs : {8u, 16u, 32u}) kernels.push_back({"IFMA pair", limbs, PairIfma});
+    for (unsigned limbs : {16u, 32u}) kernels.push_back({"IFMA single", limbs, SingleIfma});
   }
   // The dispatcher as this process selects it, at every size where it picks a kernel by size.
   for (unsigned limbs : {8u, 16u, 32u}) {
