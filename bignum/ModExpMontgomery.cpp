@@ -103,6 +103,13 @@ void MontExpScalar(Limb* r, const Limb* base, const Digit* c, unsigned expBits, 
 
 void MontExpPublicVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod,
                           Limb* q) {
+  if (SelectedMontKernel() == MontKernel::Ifma && IfmaSingleSupports(mod))
+    return MontExpPublicIfmaVarTime(r, base, c, cDigits, mod);
+  MontExpPublicScalarVarTime(r, base, c, cDigits, mod, q);
+}
+
+void MontExpPublicScalarVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits,
+                                const MontModulus& mod, Limb* q) {
   const unsigned n = mod.limbs;
   const unsigned bits = BNBits(c, cDigits);
   if (bits == 0) {

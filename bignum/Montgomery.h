@@ -141,11 +141,14 @@ void MontExp(Limb* r, const Limb* base, const Digit* c, unsigned expBits, const 
 // The same on the scalar kernels (MontProduct, MontSquare) whatever the family; for checking one by the other.
 void MontExpScalar(Limb* r, const Limb* base, const Digit* c, unsigned expBits, const MontModulus& mod,
                    MontExpWork& w);
-// The same for a public exponent of cDigits digits, by square-and-multiply over its significant bits:
+// MontExp for a public exponent of cDigits digits, by square-and-multiply over its significant bits:
 // it branches on the exponent's bits, so it serves public exponents only. Constant time in the base.
 // q is a work area of 2*mod.limbs limbs that the caller wipes. r may be base.
 void MontExpPublicVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod,
                           Limb* q);
+// The same on the scalar kernels whatever the family; for checking one by the other.
+void MontExpPublicScalarVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits,
+                                const MontModulus& mod, Limb* q);
 
 // One exponentiation of a pair: *r := base^exponent in Montgomery form modulo *mod, expBits bits scanned.
 struct MontExpJob {

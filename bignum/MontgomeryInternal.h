@@ -63,6 +63,9 @@ inline Limb AddLimbs(Limb* r, const Limb* b, const Limb* c, unsigned n) {
   return carry;
 }
 
+// r := r * 2^count mod m for r below m, over n limbs (MontgomerySetup.cpp).
+void DoubleModulo(Limb* r, const Limb* m, unsigned n, unsigned count);
+
 #if QARVEX_HAVE_ADX_KERNELS
 // The kernels behind MontProduct and MontSquare on x86-64 processors with ADX and BMI2 (mulx, adcx,
 // adox); defined in MontgomeryAdx.cpp, which only x86-64 builds compile. Same contracts as

@@ -99,6 +99,13 @@ void SingleIfma(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Lim
   Rsa::MontExpIfma({r, a, exponent, 64, &mod});
 }
 
+// The public-exponent exponentiation on the vector kernel: base a, the exponent 65537 (public, so fixed
+// in both classes); its time must not depend on the base.
+void PublicIfma(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
+  const Rsa::Digit exponent[1] = {65537};
+  Rsa::MontExpPublicIfmaVarTime(r, a, exponent, 1, mod);
+}
+
 // The canary: a product that skips its work for a zero operand.
 void LeakyProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
   if (a[0] == 0) return;
@@ -119,7 +126,10 @@ std::vector<Kernel> KernelsToCheck() {
 #endif
   if (Rsa::IfmaAvailable()) {
     for (unsigned limbs : {8u, 16u, 32u}) kernels.push_back({"IFMA pair", limbs, PairIfma});
-    for (unsigned limbs : {16u, 32u}) kernels.push_back({"IFMA single", limbs, SingleIfma});
+    for (unsigned limbs : {16u, 32u}) {
+      kernels.push_back({"IFMA single", limbs, SingleIfma});
+      kernels.push_back({"IFMA public", limbs, PublicIfma});
+    }
   }
   // The dispatcher as this process selects it, at every size where it picks a kernel by size.
   for (unsigned limbs : {8u, 16u, 32u}) {
