@@ -60,6 +60,12 @@ void SelectEntry(Limb* r, const Limb* columns, unsigned entries, unsigned n, Lim
 void MontWipeStack() { WipeBelow(); }
 
 void MontExp(Limb* r, const Limb* base, const Digit* c, unsigned expBits, const MontModulus& mod, MontExpWork& w) {
+  if (SelectedMontKernel() == MontKernel::Ifma && IfmaSingleSupports(mod)) return MontExpIfma({r, base, c, expBits, &mod});
+  MontExpScalar(r, base, c, expBits, mod, w);
+}
+
+void MontExpScalar(Limb* r, const Limb* base, const Digit* c, unsigned expBits, const MontModulus& mod,
+                   MontExpWork& w) {
   const unsigned n = mod.limbs;
   if (expBits == 0) {
     for (unsigned j = 0; j < n; ++j) r[j] = mod.one[j];

@@ -136,7 +136,11 @@ struct MontExpWork {
 // scanned (c holds at least (expBits + 31) / 32 digits; bits above expBits are ignored), by fixed
 // windows, each costing the same squarings, one masked read of the whole table and one product.
 // Constant time: depends on mod.limbs and expBits only. expBits = 0 gives the form of 1. r may be base.
+// Where the IFMA family is selected, moduli of 16 to 32 limbs run on its vector kernel (MontgomeryIfma.h).
 void MontExp(Limb* r, const Limb* base, const Digit* c, unsigned expBits, const MontModulus& mod, MontExpWork& w);
+// The same on the scalar kernels (MontProduct, MontSquare) whatever the family; for checking one by the other.
+void MontExpScalar(Limb* r, const Limb* base, const Digit* c, unsigned expBits, const MontModulus& mod,
+                   MontExpWork& w);
 // The same for a public exponent of cDigits digits, by square-and-multiply over its significant bits:
 // it branches on the exponent's bits, so it serves public exponents only. Constant time in the base.
 // q is a work area of 2*mod.limbs limbs that the caller wipes. r may be base.

@@ -287,25 +287,30 @@ QARVEX_IFMA_INLINE void Normalize(Regs<Z, Tail>& acc) {
 }
 
 // r1 := a1*b1/R mod m1 and r2 := a2*b2/R mod m2 (almost reduced: below 2m for inputs below 2m), over N
-// limbs. The two products share nothing, so their steps interleave. r may be a or b.
-template <int Z, bool Tail, int N>
+// limbs. The two products share nothing, so their steps interleave. r may be a or b. Without Pair only
+// the first product is computed (the second's arguments are not read).
+template <int Z, bool Tail, int N, bool Pair = true>
 QARVEX_IFMA_TARGET void DualProduct(Limb* r1, const Limb* a1, const Limb* b1, const Half52& h1, Limb* r2,
                                     const Limb* a2, const Limb* b2, const Half52& h2) {
   Regs<Z, Tail> acc1, acc2, x1, x2;
   Clear(acc1);
-  Clear(acc2);
   Load(x1, a1);
-  Load(x2, a2);
   const __m512i k01 = _mm512_set1_epi64(static_cast<long long>(h1.k0));
-  const __m512i k02 = _mm512_set1_epi64(static_cast<long long>(h2.k0));
-  for (int i = 0; i < N; ++i) {
-    ProductStep(acc1, x1, h1.m, k01, b1[i], (b1[i] * h1.k0) & Mask52);
-    ProductStep(acc2, x2, h2.m, k02, b2[i], (b2[i] * h2.k0) & Mask52);
+  if constexpr (Pair) {
+    Clear(acc2);
+    Load(x2, a2);
+    const __m512i k02 = _mm512_set1_epi64(static_cast<long long>(h2.k0));
+    for (int i = 0; i < N; ++i) {
+      ProductStep(acc1, x1, h1.m, k01, b1[i], (b1[i] * h1.k0) & Mask52);
+      ProductStep(acc2, x2, h2.m, k02, b2[i], (b2[i] * h2.k0) & Mask52);
+    }
+    Normalize(acc2);
+    Store(r2, acc2);
+  } else {
+    for (int i = 0; i < N; ++i) ProductStep(acc1, x1, h1.m, k01, b1[i], (b1[i] * h1.k0) & Mask52);
   }
   Normalize(acc1);
-  Normalize(acc2);
   Store(r1, acc1);
-  Store(r2, acc2);
 }
 
 // r := the table entry number index (entries MaxLanes apart), reading every entry in full and keeping
@@ -360,7 +365,8 @@ void FinishHalf(const MontExpJob& job, Limb* wide, Limb* q, const Limb* x52, uns
   MontProduct(job.r, wide, mod.rr, mod, q);
 }
 
-template <int Z, bool Tail, int N>
+// The two exponentiations, or with Pair false the first alone (second is then not read).
+template <int Z, bool Tail, int N, bool Pair = true>
 QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const MontExpJob& first, const MontExpJob& second,
                                 unsigned bits) {
   Half52& h1 = w.half[0];
@@ -370,22 +376,25 @@ QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const MontExpJob& first, const 
 
   for (unsigned e = 2; e < entries; ++e) {
     const unsigned x = e % 2 == 0 ? e / 2 : e - 1, y = e % 2 == 0 ? e / 2 : 1;
-    DualProduct<Z, Tail, N>(h1.table[e], h1.table[x], h1.table[y], h1, h2.table[e], h2.table[x], h2.table[y], h2);
+    DualProduct<Z, Tail, N, Pair>(h1.table[e], h1.table[x], h1.table[y], h1, h2.table[e], h2.table[x],
+                                  h2.table[y], h2);
   }
 
   // The top window takes what is left over when the bits are cut into whole windows from the bottom.
   unsigned pos = bits - (bits % window == 0 ? window : bits % window);
   SelectEntry<Z, Tail>(h1.power, h1.table, entries, WindowValue(first.exponent, first.expBits, pos, bits - pos));
-  SelectEntry<Z, Tail>(h2.power, h2.table, entries, WindowValue(second.exponent, second.expBits, pos, bits - pos));
+  if constexpr (Pair)
+    SelectEntry<Z, Tail>(h2.power, h2.table, entries, WindowValue(second.exponent, second.expBits, pos, bits - pos));
   while (pos > 0) {
     pos -= window;
     for (unsigned s = 0; s < window; ++s)
-      DualProduct<Z, Tail, N>(h1.power, h1.power, h1.power, h1, h2.power, h2.power, h2.power, h2);
+      DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, h1.power, h1, h2.power, h2.power, h2.power, h2);
     SelectEntry<Z, Tail>(h1.entry, h1.table, entries, WindowValue(first.exponent, first.expBits, pos, window));
-    SelectEntry<Z, Tail>(h2.entry, h2.table, entries, WindowValue(second.exponent, second.expBits, pos, window));
-    DualProduct<Z, Tail, N>(h1.power, h1.power, h1.entry, h1, h2.power, h2.power, h2.entry, h2);
+    if constexpr (Pair)
+      SelectEntry<Z, Tail>(h2.entry, h2.table, entries, WindowValue(second.exponent, second.expBits, pos, window));
+    DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, h1.entry, h1, h2.power, h2.power, h2.entry, h2);
   }
-  DualProduct<Z, Tail, N>(h1.power, h1.power, w.unit, h1, h2.power, h2.power, w.unit, h2);
+  DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, w.unit, h1, h2.power, h2.power, w.unit, h2);
 }
 
 // Lanes per number for a modulus of this many 64-bit limbs: the fewest 52-bit limbs with 4m < R, that
@@ -403,6 +412,29 @@ unsigned LanesFor(unsigned limbs) {
 }  // namespace
 
 bool IfmaAvailable() { return HaveIfma; }
+
+bool IfmaSingleSupports(const MontModulus& mod) { return LanesFor(mod.limbs) != 0 && mod.limbs >= IfmaSingleLimbs; }
+
+void MontExpIfma(const MontExpJob& job) {
+  const unsigned n = job.mod->limbs;
+  if (job.expBits == 0) {
+    for (unsigned j = 0; j < n; ++j) job.r[j] = job.mod->one[j];
+    return;
+  }
+  const unsigned lanes = LanesFor(n);
+  DualWorkArea w;
+  BNWipe(&w, 0, sizeof w);
+  w.unit[0] = 1;
+  PrepareHalf(w.half[0], w.wide[0], job, lanes);
+  switch (n) {
+    case 16: DualExp<2, true, 20, false>(w, job, job, job.expBits); break;
+    case 24: DualExp<4, false, 30, false>(w, job, job, job.expBits); break;
+    default: DualExp<5, false, 40, false>(w, job, job, job.expBits); break;
+  }
+  FinishHalf(job, w.wide[0], w.q, w.half[0].power, lanes);
+  BNWipe(&w, 0, sizeof w);
+  MontWipeStack();
+}
 
 bool IfmaPairSupports(const MontModulus& first, const MontModulus& second) {
   return first.limbs == second.limbs && LanesFor(first.limbs) != 0;
@@ -443,6 +475,14 @@ void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second) {
 #else  // no kernel in this build
 
 bool IfmaAvailable() { return false; }
+
+bool IfmaSingleSupports(const MontModulus&) { return false; }
+
+void MontExpIfma(const MontExpJob& job) {
+  MontExpWork w;
+  MontExpScalar(job.r, job.base, job.exponent, job.expBits, *job.mod, w);
+  BNWipe(&w, 0, sizeof w);
+}
 
 bool IfmaPairSupports(const MontModulus&, const MontModulus&) { return false; }
 

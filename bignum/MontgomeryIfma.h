@@ -27,4 +27,13 @@ bool IfmaPairSupports(const MontModulus& first, const MontModulus& second);
 // a memory address; time depends on the limb count and the two exponent lengths only.
 void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second);
 
+// One exponentiation on the same kernel, for moduli of 16, 24 or 32 limbs (IfmaSingleSupports), on a
+// processor where IfmaAvailable() holds. The kernel's products are bound by the multiplier's latency,
+// not its throughput, so one exponentiation alone still gains most of what a pair gains over the
+// scalar rows; at 8 limbs the scalar kernel is faster. Same contract as MontExp; constant time, its
+// time depending on the limb count and expBits only.
+inline constexpr unsigned IfmaSingleLimbs = 16;
+bool IfmaSingleSupports(const MontModulus& mod);
+void MontExpIfma(const MontExpJob& job);
+
 }  // namespace Rsa

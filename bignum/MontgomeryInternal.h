@@ -69,6 +69,9 @@ inline Limb AddLimbs(Limb* r, const Limb* b, const Limb* c, unsigned n) {
 // MontProduct/MontSquare; t is a work area of 2n limbs.
 void ProductAdx(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* t);
 void SquareAdx(Limb* r, const Limb* a, const MontModulus& mod, Limb* t);
+// Fixed-size kernels, fully unrolled (MontgomeryAdxFixed.cpp): the Montgomery product for 8 limbs. Same
+// contract as MontProduct; no work area.
+void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod);
 // True when this processor has ADX and BMI2.
 bool ProcessorHasAdx();
 #endif

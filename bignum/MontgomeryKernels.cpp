@@ -23,14 +23,21 @@ bool UseAdx() {
 
 void MontProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
 #if QARVEX_HAVE_ADX_KERNELS
-  if (mod.limbs >= RowProductLimbs && UseAdx()) return MontDetail::ProductAdx(r, a, b, mod, q);
+  if (UseAdx()) {
+    if (mod.limbs == 8) return MontDetail::ProductAdx8(r, a, b, mod);
+    if (mod.limbs >= RowProductLimbs) return MontDetail::ProductAdx(r, a, b, mod, q);
+  }
 #endif
   MontProductPortable(r, a, b, mod, q);
 }
 
 void MontSquare(Limb* r, const Limb* a, const MontModulus& mod, Limb* q) {
 #if QARVEX_HAVE_ADX_KERNELS
-  if (mod.limbs >= RowSquareLimbs && UseAdx()) return MontDetail::SquareAdx(r, a, mod, q);
+  if (UseAdx()) {
+    // At 8 limbs the register-resident product beats any square that keeps its sum in memory.
+    if (mod.limbs == 8) return MontDetail::ProductAdx8(r, a, a, mod);
+    if (mod.limbs >= RowSquareLimbs) return MontDetail::SquareAdx(r, a, mod, q);
+  }
 #endif
   MontSquarePortable(r, a, mod, q);
 }

@@ -26,14 +26,40 @@ void StoreDigits(Digit* a, unsigned aDigits, const Limb* x, unsigned n) {
   for (unsigned i = 0; i < aDigits; ++i) a[i] = i < 2 * n ? static_cast<Digit>(x[i / 2] >> (32 * (i % 2))) : 0;
 }
 
-// r := b + c over n limbs; returns the carry.
+// r := r * 2^count mod m, for r below m. Non-restoring: the running value stays in [-m, m), held in
+// n + 1 limbs of two's complement, and each doubling subtracts m from a value that is not negative and
+// adds m to one that is, in a single pass whose operand follows the sign under a mask. A last masked
+// addition brings a negative value back into [0, m).
+void DoubleModulo(Limb* r, const Limb* m, unsigned n, unsigned count) {
+  Limb top = 0;  // the sign limb: 0, or all ones when the value is negative
+  for (unsigned k = 0; k < count; ++k) {
+    const Limb add = ~ConstantTime::MaskFromBit<Limb>(top >> 63);  // all ones: subtract m
+    Limb shiftedOut = 0;
+    Limb carry = add & 1;  // -m = ~m + 1
+    for (unsigned j = 0; j < n; ++j) {
+      const Limb doubled = (r[j] << 1) | shiftedOut;
+      shiftedOut = r[j] >> 63;
+      const WideLimb t = static_cast<WideLimb>(doubled) + (m[j] ^ add) + carry;
+      r[j] = static_cast<Limb>(t);
+      carry = static_cast<Limb>(t >> 64);
+    }
+    top = ((top << 1) | shiftedOut) + add + carry;
+  }
+  const Limb negative = ConstantTime::MaskFromBit<Limb>(top >> 63);
+  Limb carry = 0;
+  for (unsigned j = 0; j < n; ++j) {
+    const WideLimb t = static_cast<WideLimb>(r[j]) + (m[j] & negative) + carry;
+    r[j] = static_cast<Limb>(t);
+    carry = static_cast<Limb>(t >> 64);
+  }
+}
 
 }  // namespace
 
-// R mod m by doubling 1 (reduced, for m = 1) 64n times, each doubling followed by a masked subtraction;
-// then R^2 mod m without another 64n doublings: with n = c * 2^t (c odd), R = 2^(c * 2^(6 + t)), so c
-// more doublings give the Montgomery form of 2^c and 6 + t Montgomery squarings raise it to the form of
-// R, which is R^2 mod m. Nothing divides and nothing branches on m.
+// R mod m by doubling 1 (reduced, for m = 1) 64n times; then R^2 mod m without another 64n doublings:
+// with n = c * 2^t (c odd), R = 2^(c * 2^(6 + t)), so c more doublings give the Montgomery form of 2^c
+// and 6 + t Montgomery squarings raise it to the form of R, which is R^2 mod m. Nothing divides and
+// nothing branches on m.
 void MontSetup(MontModulus& mod, const Digit* d, unsigned dDigits) {
   const unsigned n = (dDigits + 1) / 2;
   mod.limbs = n;
@@ -50,7 +76,7 @@ void MontSetup(MontModulus& mod, const Digit* d, unsigned dDigits) {
   one[0] = 1;
   for (unsigned i = 1; i < n; ++i) one[i] = 0;
   SubtractModulusOnce(one, 0, mod.m, n);
-  for (unsigned i = 0; i < 64 * n; ++i) SubtractModulusOnce(one, AddLimbs(one, one, one, n), mod.m, n);
+  DoubleModulo(one, mod.m, n, 64 * n);
 
   unsigned c = n, t = 0;
   while (c % 2 == 0) {
@@ -59,7 +85,7 @@ void MontSetup(MontModulus& mod, const Digit* d, unsigned dDigits) {
   }
   Limb* rr = mod.rr;
   for (unsigned i = 0; i < n; ++i) rr[i] = one[i];
-  for (unsigned i = 0; i < c; ++i) SubtractModulusOnce(rr, AddLimbs(rr, rr, rr, n), mod.m, n);
+  DoubleModulo(rr, mod.m, n, c);
   Limb q[2 * MontLimbs];
   for (unsigned i = 0; i < 6 + t; ++i) MontSquare(rr, rr, mod, q);
   BNWipe(q, 0, sizeof q);

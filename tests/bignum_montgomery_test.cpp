@@ -8,9 +8,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "bignum/BigNumInternal.h"
-#include "bignum/Montgomery.h"
+#include "bignum/MontgomeryInternal.h"
 #include "support/DigitsGmp.h"
 
 using namespace Rsa;
@@ -156,6 +157,86 @@ TEST(Montgomery, ProductSquareAndConversionsMatchGmpAtEveryLength) {
       mpz_mod(reduced, Mpz(x), m);
       ASSERT_EQ(out.Value(), reduced.ToDigits(md + 1)) << "out of the form, " << md << " digits";
       ASSERT_TRUE(out.GuardsIntact());
+    }
+  }
+}
+
+// Every kernel this build has, at the limb counts where one is chosen by size (the halves and moduli of
+// the key sizes), against GMP: moduli whose top limb is all ones push the running sums of the row
+// kernels to their widest, moduli just above 2^(64(n-1)) to their narrowest; operands 0, 1, m - 1, and a
+// first operand of R - 1 (allowed when the other is below m, as the conversion into the form uses it).
+TEST(Montgomery, EveryKernelMatchesGmpAtTheKeySizesWithExtremeModuli) {
+  using Kernel = void (*)(Limb*, const Limb*, const Limb*, const MontModulus&, Limb*);
+  struct Named {
+    const char* name;
+    Kernel run;
+    unsigned limbs;  // 0: any
+  };
+  std::vector<Named> kernels = {
+      {"product", [](Limb* r, const Limb* a, const Limb* b, const MontModulus& m, Limb* q) { MontProduct(r, a, b, m, q); }, 0},
+      {"portable product", [](Limb* r, const Limb* a, const Limb* b, const MontModulus& m, Limb* q) { MontProductPortable(r, a, b, m, q); }, 0},
+  };
+  const std::vector<Named> squares = {
+      {"square", [](Limb* r, const Limb* a, const Limb*, const MontModulus& m, Limb* q) { MontSquare(r, a, m, q); }, 0},
+      {"portable square", [](Limb* r, const Limb* a, const Limb*, const MontModulus& m, Limb* q) { MontSquarePortable(r, a, m, q); }, 0},
+  };
+#if QARVEX_HAVE_ADX_KERNELS
+  std::vector<Named> adxSquares;
+  if (MontDetail::ProcessorHasAdx()) {
+    kernels.push_back({"ADX rows product", [](Limb* r, const Limb* a, const Limb* b, const MontModulus& m, Limb* q) { MontDetail::ProductAdx(r, a, b, m, q); }, 0});
+    kernels.push_back({"ADX 8-limb product", [](Limb* r, const Limb* a, const Limb* b, const MontModulus& m, Limb*) { MontDetail::ProductAdx8(r, a, b, m); }, 8});
+    adxSquares.push_back({"ADX rows square", [](Limb* r, const Limb* a, const Limb*, const MontModulus& m, Limb* q) { MontDetail::SquareAdx(r, a, m, q); }, 0});
+  }
+#endif
+  OperandSource src(0xE7E3);
+  for (unsigned n : {8u, 16u, 32u}) {
+    for (int shape = 0; shape < 4; ++shape) {
+      Digits d = src.Make(2 * n, Shape::Random);
+      if (shape == 1) std::fill(d.begin(), d.end(), 0xFFFFFFFFu);                 // R - 1
+      if (shape == 2) std::fill(d.begin() + 2, d.end(), 0xFFFFFFFFu);             // R - small
+      if (shape == 3) std::fill(d.end() - 2, d.end(), 0), d[2 * n - 2] = 1;       // just above 2^(64(n-1))
+      d[2 * n - 1] |= shape == 0 ? 0x80000000u : 0;
+      d[0] |= 1;
+      const Mpz m(d);
+      MontModulus mod;
+      MontSetup(mod, d.data(), 2 * n);
+      Limb q[2 * MontLimbs];
+      Mpz mMinus1;
+      mpz_sub_ui(mMinus1, m, 1);
+      const Digits belowM[] = {Digits(2 * n, 0), Mpz(1).ToDigits(2 * n), mMinus1.ToDigits(2 * n),
+                               BelowModulus(src, m, n, 3)};
+      for (const Digits& y : belowM) {
+        std::vector<Digits> firsts(std::begin(belowM), std::end(belowM));
+        firsts.push_back(Digits(2 * n, 0xFFFFFFFFu));  // R - 1
+        for (const Digits& x : firsts) {
+          Mpz xy;
+          mpz_mul(xy, Mpz(x), Mpz(y));
+          const Mpz want = TimesR(xy, -1, m, n);
+          for (const Named& k : kernels) {
+            if (k.limbs != 0 && k.limbs != n) continue;
+            Limb a[MontLimbs], b[MontLimbs], r[MontLimbs];
+            DigitsToLimbs(a, x, n);
+            DigitsToLimbs(b, y, n);
+            k.run(r, a, b, mod, q);
+            ASSERT_EQ(Mpz(LimbsToDigits(r, n)), want) << k.name << ", " << n << " limbs, modulus shape " << shape
+                                                       << "\n a " << Mpz(x).Hex() << "\n b " << Mpz(y).Hex();
+          }
+        }
+        Mpz yy;
+        mpz_mul(yy, Mpz(y), Mpz(y));
+        const Mpz want = TimesR(yy, -1, m, n);
+        std::vector<Named> all = squares;
+#if QARVEX_HAVE_ADX_KERNELS
+        all.insert(all.end(), adxSquares.begin(), adxSquares.end());
+#endif
+        for (const Named& k : all) {
+          Limb a[MontLimbs];
+          DigitsToLimbs(a, y, n);
+          k.run(a, a, nullptr, mod, q);
+          ASSERT_EQ(Mpz(LimbsToDigits(a, n)), want) << k.name << ", " << n << " limbs, modulus shape " << shape
+                                                     << "\n a " << Mpz(y).Hex();
+        }
+      }
     }
   }
 }

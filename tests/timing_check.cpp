@@ -81,6 +81,7 @@ void Square(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q
 #if QARVEX_HAVE_ADX_KERNELS
 void ProductAdx(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) { Rsa::MontDetail::ProductAdx(r, a, b, mod, q); }
 void SquareAdx(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q) { Rsa::MontDetail::SquareAdx(r, a, mod, q); }
+void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb*) { Rsa::MontDetail::ProductAdx8(r, a, b, mod); }
 #endif
 
 // The AVX-512 pair of exponentiations, both halves on one modulus: the bases a and b, a 64-bit exponent
@@ -90,6 +91,12 @@ void PairIfma(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Lim
   const Rsa::Digit exponent[2] = {static_cast<Rsa::Digit>(a[0]), static_cast<Rsa::Digit>(a[0] >> 32)};
   Limb other[Rsa::MontLimbs];
   Rsa::MontExpPairIfma({r, a, exponent, 64, &mod}, {other, b, exponent, 64, &mod});
+}
+
+// One exponentiation alone on the vector kernel: base a, the exponent from a's low limb as above.
+void SingleIfma(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
+  const Rsa::Digit exponent[2] = {static_cast<Rsa::Digit>(a[0]), static_cast<Rsa::Digit>(a[0] >> 32)};
+  Rsa::MontExpIfma({r, a, exponent, 64, &mod});
 }
 
 // The canary: a product that skips its work for a zero operand.
@@ -107,14 +114,18 @@ std::vector<Kernel> KernelsToCheck() {
       kernels.push_back({"ADX product", limbs, ProductAdx});
       kernels.push_back({"ADX square", limbs, SquareAdx});
     }
+    kernels.push_back({"ADX 8-limb product", 8, ProductAdx8});
   }
 #endif
   if (Rsa::IfmaAvailable()) {
     for (unsigned limbs : {8u, 16u, 32u}) kernels.push_back({"IFMA pair", limbs, PairIfma});
+    for (unsigned limbs : {16u, 32u}) kernels.push_back({"IFMA single", limbs, SingleIfma});
   }
-  // The dispatcher as this process selects it, at a 2048-bit modulus.
-  kernels.push_back({"selected product", 32, Product});
-  kernels.push_back({"selected square", 32, Square});
+  // The dispatcher as this process selects it, at every size where it picks a kernel by size.
+  for (unsigned limbs : {8u, 16u, 32u}) {
+    kernels.push_back({"selected product", limbs, Product});
+    kernels.push_back({"selected square", limbs, Square});
+  }
   return kernels;
 }
 
@@ -199,7 +210,7 @@ int main(int argc, char** argv) {
     long measurements = 0;
     const Verdict v = CheckKernel(k, seconds / double(kernels.size()), rng, measurements);
     leaks |= v.leaks;
-    std::printf("timing-check: %-17s %2u limbs  %8ld measurements  max |t| = %6.2f  difference %8.3f ticks/call  %s\n",
+    std::printf("timing-check: %-18s %2u limbs  %8ld measurements  max |t| = %6.2f  difference %8.3f ticks/call  %s\n",
                 k.name, k.limbs, measurements, v.t, v.ticksPerCall, v.leaks ? "LEAKS" : "ok");
   }
   std::printf("timing-check: %s (a leak: |t| >= %.1f and a difference of %.0f tick per call or more)\n",

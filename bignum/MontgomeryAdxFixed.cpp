@@ -1,0 +1,149 @@
+// Montgomery products and squares of fixed sizes for x86-64 processors with ADX and BMI2: 8 limbs (the
+// halves of 1024-bit keys, 512-bit moduli and primes) and 16 limbs (the halves of 2048-bit keys). Both
+// scan the operand a limb by limb and reduce as they go: row i adds a[i]*b, then q*m with q chosen to
+// cancel the lowest limb, which drops off. Each row runs two carry chains side by side (adcx on the
+// carry flag, adox on the overflow flag). At 8 limbs the running value stays in registers for the whole
+// product; at 16 it lives in memory, one unrolled row per statement. No branch and no memory address
+// depends on the operands or the modulus; time depends on nothing but the size.
+#include <cstddef>
+
+#include "bignum/MontgomeryInternal.h"
+
+#if QARVEX_HAVE_ADX_KERNELS
+
+namespace Rsa::MontDetail {
+
+namespace {
+
+// One step of a row in registers: mulx source[j] by rdx, the low half into limb TJ on the carry chain,
+// the high half into limb TJ1 on the overflow chain.
+#define QX_STEP(J, TJ, TJ1, SRC)                  \
+  "mulxq 8*" #J "(%[" SRC "]), %[lo], %[hi]\n\t" \
+  "adcxq %[lo], %[t" #TJ "]\n\t"                 \
+  "adoxq %[hi], %[t" #TJ1 "]\n\t"
+
+#define QX_ROW_STEPS(SRC, A, B, C, D, E, F, G, H, X) \
+  QX_STEP(0, A, B, SRC)                              \
+  QX_STEP(1, B, C, SRC)                              \
+  QX_STEP(2, C, D, SRC)                              \
+  QX_STEP(3, D, E, SRC)                              \
+  QX_STEP(4, E, F, SRC)                              \
+  QX_STEP(5, F, G, SRC)                              \
+  QX_STEP(6, G, H, SRC)                              \
+  QX_STEP(7, H, X, SRC)
+
+// The frame the 8-limb rows read their pointers from and park their carries in, and the byte offsets of
+// its fields as the assembly writes them.
+struct Frame8 {
+  const Limb* a;
+  const Limb* b;
+  const MontModulus* m;
+  Limb extra;
+};
+#define QX_A "0+"
+#define QX_B "8+"
+#define QX_M "16+"
+#define QX_EXTRA "24+"
+static_assert(offsetof(Frame8, a) == 0 && offsetof(Frame8, b) == 8 && offsetof(Frame8, m) == 16 &&
+              offsetof(Frame8, extra) == 24);
+
+// Row I of the 8-limb product with the running value in registers A (lowest) to X (top limb, at most a
+// few bits): the value += a[I]*b, whose carries out of X are kept in the frame; then q := A * mInv, the
+// value += q*m, which clears A; A then takes the carries out of X and becomes the new top limb, so the
+// next row names the registers one place on. The pointers are reloaded from the frame as each pass
+// needs them, so that the whole product takes thirteen registers (builds that keep a frame pointer, as
+// sanitizer builds do, leave fourteen).
+#define QX_ROW8(I, A, B, C, D, E, F, G, H, X)         \
+  "movq " QX_A "%[f], %[p]\n\t"                     \
+  "movq 8*" #I "(%[p]), %%rdx\n\t"                  \
+  "movq " QX_B "%[f], %[p]\n\t"                     \
+  "xorl %k[lo], %k[lo]\n\t"                          \
+  QX_ROW_STEPS("p", A, B, C, D, E, F, G, H, X)       \
+  "movl $0, %k[lo]\n\t"                              \
+  "adcxq %[lo], %[t" #X "]\n\t"                      \
+  "adoxq %[lo], %[lo]\n\t"                           \
+  "adcq $0, %[lo]\n\t"                               \
+  "movq %[lo], " QX_EXTRA "%[f]\n\t"                 \
+  "movq " QX_M "%[f], %[p]\n\t"                     \
+  "movq %[t" #A "], %%rdx\n\t"                       \
+  "imulq %c[minv](%[p]), %%rdx\n\t"                  \
+  "xorl %k[lo], %k[lo]\n\t"                          \
+  QX_ROW_STEPS("p", A, B, C, D, E, F, G, H, X)       \
+  "adcxq %[t" #A "], %[t" #X "]\n\t"                 \
+  "adoxq %[t" #A "], %[t" #A "]\n\t"                 \
+  "adcq " QX_EXTRA "%[f], %[t" #A "]\n\t"
+
+// r := a*b/R mod m for 8 limbs. Before a row the value is below b + m, after its two additions below
+// 2^64*(b + m): nine limbs and one bit, the bit carried in `extra` and then into the new top limb.
+void Product8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod) {
+  Frame8 frame{a, b, &mod, 0};
+  Limb t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, t6 = 0, t7 = 0, t8 = 0, lo, hi;
+  const Limb* p;
+  __asm__(
+      QX_ROW8(0, 0, 1, 2, 3, 4, 5, 6, 7, 8)
+      QX_ROW8(1, 1, 2, 3, 4, 5, 6, 7, 8, 0)
+      QX_ROW8(2, 2, 3, 4, 5, 6, 7, 8, 0, 1)
+      QX_ROW8(3, 3, 4, 5, 6, 7, 8, 0, 1, 2)
+      QX_ROW8(4, 4, 5, 6, 7, 8, 0, 1, 2, 3)
+      QX_ROW8(5, 5, 6, 7, 8, 0, 1, 2, 3, 4)
+      QX_ROW8(6, 6, 7, 8, 0, 1, 2, 3, 4, 5)
+      QX_ROW8(7, 7, 8, 0, 1, 2, 3, 4, 5, 6)
+      // The value, limbs t8, t0, ..., t6 and the top bit in t7, is below 2m: subtract m, then add it
+      // back times the borrow (0 or 1), by mulx, which leaves the carry flag alone.
+      "subq 0(%[p]), %[t8]\n\t"
+      "sbbq 8(%[p]), %[t0]\n\t"
+      "sbbq 16(%[p]), %[t1]\n\t"
+      "sbbq 24(%[p]), %[t2]\n\t"
+      "sbbq 32(%[p]), %[t3]\n\t"
+      "sbbq 40(%[p]), %[t4]\n\t"
+      "sbbq 48(%[p]), %[t5]\n\t"
+      "sbbq 56(%[p]), %[t6]\n\t"
+      "sbbq $0, %[t7]\n\t"
+      "movq %[t7], %%rdx\n\t"
+      "andl $1, %%edx\n\t"  // also clears the carry flag
+      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[t8]\n\t"
+      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[t0]\n\t"
+      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[t1]\n\t"
+      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[t2]\n\t"
+      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[t3]\n\t"
+      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[t4]\n\t"
+      "mulxq 48(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[t5]\n\t"
+      "mulxq 56(%[p]), %[lo], %[hi]\n\t"
+      "adcxq %[lo], %[t6]\n\t"
+      : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4), [t5] "+&r"(t5),
+        [t6] "+&r"(t6), [t7] "+&r"(t7), [t8] "+&r"(t8), [lo] "=&r"(lo), [hi] "=&r"(hi), [p] "=&r"(p),
+        [f] "+m"(frame)
+      : [minv] "i"(offsetof(MontModulus, mInv))
+      : "rdx", "cc", "memory");
+  r[0] = t8;
+  r[1] = t0;
+  r[2] = t1;
+  r[3] = t2;
+  r[4] = t3;
+  r[5] = t4;
+  r[6] = t5;
+  r[7] = t6;
+}
+
+#undef QX_ROW8
+#undef QX_ROW_STEPS
+#undef QX_STEP
+#undef QX_A
+#undef QX_B
+#undef QX_M
+#undef QX_EXTRA
+
+}  // namespace
+
+void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod) { Product8(r, a, b, mod); }
+
+}  // namespace Rsa::MontDetail
+
+#endif
