@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/CipherText.h"
 #include "cli/Digest.h"
 #include "cli/Failure.h"
 #include "cli/Hex.h"
@@ -219,39 +220,30 @@ int Encrypt(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
   if (!holder->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key");
   Output output(OutputPath(args), OutputKind::Public, Force(args));
-  AnsiString plain(ReadInput(InputPath(args)));
-  AnsiString cipher;
-  holder->Rsa().EncryptString(plain, cipher);
-  holder->Rsa().BurnString(plain);
-  cipher += '\n';
-  output.Write(cipher.str());
+  InputStream in(InputPath(args));
+  Progress progress(in.Size(), args.Flag("--quiet"));
+  EncryptText(
+      holder->Rsa(), [&](void* data, std::size_t size) { return in.Read(data, size); },
+      [&](std::string_view text) { output.Write(text); }, [&](std::uint64_t done) { progress.Update(done); });
+  progress.Finish();
   output.Commit();
   return ExitOk;
 }
 
 int Decrypt(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
-  Rsa::TRSA& rsa = holder->Rsa();
   Output output(OutputPath(args), OutputKind::Secret, Force(args));
-  const AnsiString cipher(TrimText(ReadInput(InputPath(args))));
-  if (cipher.str().rfind(Qarvex::Envelope::FormatName, 0) == 0)
-    throw Failure("the input is a sealed envelope: open it with 'qrsa open'");
-  AnsiString plain;
-  rsa.DecryptString(cipher, plain);
+  InputStream in(InputPath(args));
+  Progress progress(in.Size(), args.Flag("--quiet"));
   // String encryption is deterministic: encrypting the result again must give the input back.
-  if (holder->HasPublicKey()) {
-    AnsiString again;
-    rsa.EncryptString(plain, again);
-    if (again != cipher) {
-      rsa.BurnString(plain);
-      throw Failure("the cipher text was not made for this key, or it is damaged");
-    }
-  } else {
+  const bool check = holder->HasPublicKey();
+  DecryptText(
+      holder->Rsa(), check, [&](void* data, std::size_t size) { return in.Read(data, size); },
+      [&](std::string_view plain) { output.Write(plain); }, [&](std::uint64_t done) { progress.Update(done); });
+  progress.Finish();
+  if (!check)
     std::fprintf(stderr, "qrsa: note: %s holds no public key, so the result could not be checked\n",
                  args.Required("-k").c_str());
-  }
-  output.Write(plain.str());
-  rsa.BurnString(plain);
   output.Commit();
   return ExitOk;
 }
@@ -463,20 +455,24 @@ const std::vector<Command>& Commands() {
        "  --force      replace OUT even when it holds a private key\n",
        "qrsa show -k alice.dfm fingerprint"},
       {"encrypt",
-       {"qrsa encrypt -k KEYFILE [-i IN] [-o OUT] [--force]", {"-k", "-i", "-o"}, {"--force"}, 0, 0}, Encrypt,
-       "the component's deterministic raw-RSA cipher text of any bytes (use seal for files)",
+       {"qrsa encrypt -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
+       Encrypt, "the component's deterministic raw-RSA cipher text of any bytes (use seal for files)",
        "  -k KEYFILE  the recipient's key file (public key)\n"
        "  -i IN       the bytes to encrypt (default: standard input)\n"
        "  -o OUT      the cipher text, one line (default: standard output)\n"
+       "  --quiet     no progress line\n"
        "  --force     replace OUT even when it holds a private key\n"
        "  The same bytes always give the same text, and nothing protects it from changes: use seal.\n",
        "qrsa encrypt -k alice-public.txt -i note.txt -o note.cipher"},
       {"decrypt",
-       {"qrsa decrypt -k KEYFILE [-i IN] [-o OUT] [--force]", {"-k", "-i", "-o"}, {"--force"}, 0, 0}, Decrypt,
-       "decrypt a cipher text of encrypt; checked against the public key when the key file has it",
+       {"qrsa decrypt -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
+       Decrypt, "decrypt a cipher text of encrypt; checked against the public key when the key file has it",
        "  -k KEYFILE  the key file with the private key (and the public key, to check the result)\n"
        "  -i IN       the cipher text (default: standard input)\n"
-       "  -o OUT      the bytes, readable by their owner only (default: standard output)\n"
+       "  -o OUT      the bytes, readable by their owner only, written only when all of them decrypted\n"
+       "              and checked (default: standard output, which receives the bytes as they are\n"
+       "              checked; exit 3 if a later part fails)\n"
+       "  --quiet     no progress line\n"
        "  --force     replace OUT even when it holds a private key\n",
        "qrsa decrypt -k alice.dfm -i note.cipher -o note.txt"},
       {"wrap",

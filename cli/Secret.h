@@ -3,6 +3,7 @@
 
 #include <openssl/crypto.h>
 
+#include <cstring>
 #include <string>
 
 namespace Qrsa {
@@ -29,6 +30,30 @@ class SecretText {
 
  private:
   std::string FText;
+};
+
+// Secret bytes passing through (decrypted data, plain text on its way to encryption). Room for
+// `capacity` bytes is reserved up front, so as long as they stay within it, appending never moves them
+// and leaves no copy behind in freed memory; bytes are wiped as they leave.
+class SecretBuffer {
+ public:
+  explicit SecretBuffer(std::size_t capacity) { FBytes.reserve(capacity); }
+  ~SecretBuffer() { Wipe(FBytes); }
+  SecretBuffer(const SecretBuffer&) = delete;
+  SecretBuffer& operator=(const SecretBuffer&) = delete;
+
+  std::string& Bytes() { return FBytes; }
+  // Removes the first `count` bytes; the room the others leave behind is wiped.
+  void Consume(std::size_t count) {
+    const std::size_t size = FBytes.size();
+    std::memmove(FBytes.data(), FBytes.data() + count, size - count);
+    Wipe(FBytes.data() + size - count, count);
+    FBytes.resize(size - count);
+  }
+  void Clear() { Consume(FBytes.size()); }
+
+ private:
+  std::string FBytes;
 };
 
 }  // namespace Qrsa

@@ -1,8 +1,12 @@
 // The component unit RSA: the TRSA component, its enumerations, exceptions and key store types.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "bignum/Digit.h"
 #include "host/core/Classes.h"
@@ -60,6 +64,91 @@ class EInvalidKey : public Sysutils::Exception {
 
 // Values derived from a loaded key and reused by every operation until the key changes (internal).
 struct TKeyCache;
+class TRSA;
+
+// String encryption in pieces, for strings too large to hold at once: the same cipher text as
+// EncryptString of the whole string, handed out as it is made. Each run of three finished blocks (3K
+// bytes, a whole number of radix-64 groups) is encoded and appended to Text at once; Finish pads the
+// last block and appends the rest, after which the encryptor starts on a new string. The component's
+// key and key size must not change while a string is under way. Memory stays a few blocks.
+class TStringEncryptor {
+ public:
+  // Needs the public key, checked (and a failure reported) as EncryptString does.
+  explicit TStringEncryptor(TRSA& Rsa);
+  // Wipes the plain bytes still buffered.
+  ~TStringEncryptor();
+  TStringEncryptor(const TStringEncryptor&) = delete;
+  TStringEncryptor& operator=(const TStringEncryptor&) = delete;
+
+  // Takes the next Size plain bytes and appends the cipher text they complete.
+  void Update(const void* Data, std::size_t Size, std::string& Text);
+  // Pads what is left, encrypts it and appends the end of the cipher text.
+  void Finish(std::string& Text);
+  // Plain bytes taken since the string began.
+  std::uint64_t PlainBytes() const { return FPlainBytes; }
+
+ private:
+  void EncryptBlock(const unsigned char* Block);
+  void Flush(std::string& Text);
+
+  TRSA& FRsa;
+  int FKeyBytes;
+  std::uint64_t FPlainBytes = 0;
+  std::vector<unsigned char> FBlock;  // an unfinished block of plain bytes; room for two at the end
+  std::size_t FBlockFill = 0;
+  std::vector<unsigned char> FRaw;  // up to three encrypted blocks not encoded yet
+  std::size_t FRawBlocks = 0;
+};
+
+// Decryption in pieces of a cipher text from EncryptString or TStringEncryptor: the same plain bytes
+// and the same refusals as DecryptString of the whole text. The text may be cut anywhere. Plain bytes
+// are appended as blocks are decrypted, except for the last ones, which may still turn out to be pad:
+// the pad count at the very end decides, so up to 255 bytes (65535 from 3072 bits, where the count
+// has two bytes) are held back until Finish. A character outside the alphabet is refused when the
+// piece holding it arrives ("String not valid"); a text that is not a whole, non-zero number of blocks
+// at Finish ("String has incorrect length", status "String not valid"). After a failure, and after
+// Finish, the decryptor starts on a new text. Everything it holds back is wiped.
+class TStringDecryptor {
+ public:
+  // Needs the private key, checked (and a failure reported) as DecryptString does.
+  explicit TStringDecryptor(TRSA& Rsa);
+  ~TStringDecryptor();
+  TStringDecryptor(const TStringDecryptor&) = delete;
+  TStringDecryptor& operator=(const TStringDecryptor&) = delete;
+
+  // Takes the next piece of the text and appends the plain bytes that are certain. One call appends
+  // at most the piece's length plus 17 KiB.
+  void Update(std::string_view Text, std::string& Plain);
+  // Ends the text: checks its length, removes the pad and appends the remaining plain bytes.
+  void Finish(std::string& Plain);
+
+ private:
+  friend class TRSA;
+  // Decrypts decoded bytes, whole blocks at a time.
+  void Decrypt(const unsigned char* Bytes, std::size_t Size, std::string& Plain);
+  void DecryptBlock(const unsigned char* Block, std::string& Plain);
+  // Refuses a text of RawBytes decoded bytes that is not a whole, non-zero number of blocks.
+  void CheckLength(std::uint64_t RawBytes);
+  // Appends the held-back bytes that the longest possible pad cannot reach.
+  void Release(std::string& Plain);
+  // Cuts the pad and appends what is left.
+  void End(std::string& Plain);
+  // Wipes everything held and starts on a new text.
+  void Reset();
+  // The decoded bytes of radix-64 characters; any invalid one is reported as "String not valid".
+  System::AnsiString DecodePiece(std::string_view Text);
+
+  TRSA& FRsa;
+  int FKeyBytes;
+  std::uint64_t FRawBytes = 0;
+  char FCarry[4] = {};  // characters of an unfinished radix-64 group
+  std::size_t FCarryLength = 0;
+  std::vector<unsigned char> FBlock;  // bytes of an unfinished cipher block
+  std::size_t FBlockFill = 0;
+  std::vector<unsigned char> FTail;  // decrypted bytes not released yet
+  std::size_t FTailLength = 0;
+  std::size_t FHold;  // bytes the pad count can reach back: 255 or 65535
+};
 
 // Finds the prime factors of n from the exponents e and d of a valid key, p > q with p*q = n. Returns
 // false, with p and q zero, when n cannot be split with e and d (not a key of two primes, or e and d do
@@ -134,6 +223,8 @@ class TRSA : public Classes::TComponent {
   static const Classes::TClassInfo& StaticClassInfo();
 
  private:
+  friend class TStringEncryptor;
+  friend class TStringDecryptor;
   // Stores a status text and fires OnStatusUpdate.
   void StatusUpdate(const System::AnsiString& Text);
   // Reports a failure: the status first, then the exception carrying the same message.

@@ -3,10 +3,8 @@
 // text. No random bytes are involved, so equal strings under one key give equal texts.
 #include <cstdint>
 #include <string>
+#include <utility>
 
-#include "bignum/ConstantTime.h"
-#include "bignum/Declassify.h"
-#include "rsa/ByteImage.h"
 #include "rsa/RSA.h"
 #include "rsa/StringPadding.h"
 #include "rsa/TextFormats.h"
@@ -20,95 +18,36 @@ std::uint64_t CipherTextLength(std::uint64_t plainLength, int keyBytes) {
   return Radix64TextLength(blocks * K);
 }
 
+// Both are one piece through the streaming encryptor and decryptor, so there is one implementation.
 // Plain and Cipher are taken by value, so the caller may pass one string variable as both input and
 // output: the input is complete before the output is first written.
 
 void TRSA::EncryptString(const System::AnsiString Plain, System::AnsiString& Cipher) {
-  RequireKey(TKeyUse::Public);
-  const int K = 4 * FPrecision;
-  const int B = K - 1;
-
+  TStringEncryptor encryptor(*this);
   // The cipher text is about 4/3 of the plain text's length: refuse, before anything is allocated, a
   // string whose cipher text a string could not hold.
-  const std::uint64_t length = std::uint64_t(Plain.Length());
-  if (CipherTextLength(length, K) > System::AnsiString::MaxLength)
-    Fail<Sysutils::ERangeError>("String too long to encrypt");
-
-  // Pad to whole blocks; the pad always ends in its own length, so decryption knows how much to cut.
-  const int p = PadLength(length, K);
-  const std::uint64_t blocks = PaddedBlocks(length, K);
-  const int rawLength = System::AnsiString::CheckedLength(blocks * K);
-
-  std::string padded(Plain.str());
-  padded.append(std::size_t(p), '\0');
-  auto* source = reinterpret_cast<unsigned char*>(padded.data());
-  WritePad(source + length, p, K);
-
-  System::AnsiString raw;
-  raw.SetLength(rawLength);
-  BigNum m, c;
-  for (std::uint64_t j = 0; j < blocks; ++j) {
-    BNAssignZero(m, BigNumDigits);
-    BNAssignZero(c, BigNumDigits);
-    BytesToImage(m, source + j * B, B);
-    PublicBlock(c, m);
-    ImageToBytes(c, raw.bytes() + j * K, K);
-  }
-  BNWipe(&m, 0, sizeof m);
-  BNWipe(padded.data(), 0, padded.size());
-  Cipher = Radix64Encode(raw);
+  const std::uint64_t length = CipherTextLength(std::uint64_t(Plain.Length()), 4 * FPrecision);
+  if (length > System::AnsiString::MaxLength) Fail<Sysutils::ERangeError>("String too long to encrypt");
+  std::string text;
+  text.reserve(std::size_t(length));
+  encryptor.Update(Plain.data(), std::size_t(Plain.Length()), text);
+  encryptor.Finish(text);
+  Cipher = std::move(text);
 }
 
 void TRSA::DecryptString(const System::AnsiString Cipher, System::AnsiString& Plain) {
-  RequireKey(TKeyUse::Private);
-  const int K = 4 * FPrecision;
-  const int B = K - 1;
-
-  System::AnsiString raw;
-  try {
-    raw = Radix64Decode(Cipher);
-  } catch (const Sysutils::Exception&) {
-    // The decoder's own message is replaced by the one this operation reports.
-    Fail<Sysutils::EConvertError>("String not valid");
-  }
+  TStringDecryptor decryptor(*this);
+  // The whole text is at hand: all of it is decoded, and so checked, and its length is checked before
+  // anything is decrypted. An undecodable text leaves Plain as it was; one of the wrong length (a
+  // trailing partial block, truncated or padded in transit) empties it.
+  const System::AnsiString raw = decryptor.DecodePiece(Cipher);
   Plain = System::AnsiString();
+  decryptor.CheckLength(std::uint64_t(raw.Length()));
 
-  // Only whole blocks are accepted: a text shorter than one block, or one with a trailing partial
-  // block (truncated or padded in transit), is refused before anything is decrypted. The status names
-  // the text as invalid; the exception says why.
-  const std::uint64_t rawLength = std::uint64_t(raw.Length());
-  const std::uint64_t blocks = rawLength / K;
-  if (blocks == 0 || rawLength % K != 0) {
-    StatusUpdate("String not valid");
-    throw Sysutils::EConvertError("String has incorrect length");
-  }
-
-  System::AnsiString plain;
-  plain.SetLength(System::AnsiString::CheckedLength(blocks * B));  // shorter than raw
-  BigNum c, m;
-  for (std::uint64_t j = 0; j < blocks; ++j) {
-    BNAssignZero(c, BigNumDigits);
-    BNAssignZero(m, BigNumDigits);
-    BytesToImage(c, raw.bytes() + j * K, K);
-    PrivateBlock(m, c);
-    ImageToBytes(m, plain.bytes() + j * B, B);  // byte K-1 of the block is dropped
-  }
-  BNWipe(&m, 0, sizeof m);
-
-  // The pad count ends the text. It is not checked against the other pad bytes or against the block
-  // size, so a wrong key yields wrong bytes rather than an error; a count beyond the length leaves
-  // nothing. The count is secret like the rest of the plaintext: the cut is worked out with masks over
-  // every byte, and only the resulting length, which the caller receives anyway, is declassified.
-  const auto length = std::uint32_t(plain.Length());  // below 2^31
-  const auto p = std::uint32_t(ReadPadCount(plain.bytes() + plain.Length(), K));  // below 2^16
-  const std::uint32_t fits = 0u - ((p - length) >> 31);  // all ones when p < length
-  const std::uint32_t kept = ConstantTime::Select(fits, length - p, 0u);
-  unsigned char* bytes = plain.bytes();
-  for (std::uint32_t i = 0; i < length; ++i) {
-    const auto inside = static_cast<unsigned char>(0u - ((i - kept) >> 31));  // all ones when i < kept
-    bytes[i] &= inside;
-  }
-  plain.SetLength(int(ConstantTime::Declassify(kept)));
+  std::string plain;
+  plain.reserve(std::size_t(raw.Length()));  // enough for every byte, so no partial copy is left behind
+  decryptor.Decrypt(raw.bytes(), std::size_t(raw.Length()), plain);
+  decryptor.End(plain);
   Plain = std::move(plain);
 }
 

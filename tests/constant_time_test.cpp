@@ -88,6 +88,24 @@ TEST_P(ConstantTime, DecryptStringLooksAtNoPlaintextByte) {
   }
 }
 
+// In pieces, the decrypted bytes are held back and handed out in batches whose sizes follow from the
+// text's length alone, and the pad is cut at the end as in one piece: past the hold and one batch.
+TEST_P(ConstantTime, StringDecryptorInPiecesLooksAtNoPlaintextByte) {
+  std::string text(17000, '\0');
+  for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>(i * 13);
+  System::AnsiString cipher;
+  rsa.EncryptString(text, cipher);
+  MarkSecret(rsa);
+  Rsa::TStringDecryptor decryptor(rsa);
+  std::string back;
+  for (std::size_t at = 0; at < std::size_t(cipher.Length()); at += 1000)
+    decryptor.Update(std::string_view(cipher).substr(at, 1000), back);
+  decryptor.Finish(back);
+  Declassify(back.data(), back.size());
+  DeclassifyKeys(rsa);
+  EXPECT_TRUE(back == text);
+}
+
 // The second field of a private key text is the private exponent: reading it (radix-64 decoding, the
 // key field's bytes) and using it look at none of its characters. Whether the text is accepted is public.
 TEST_P(ConstantTime, PutPrivateKeyLooksAtNoCharacterOfTheExponent) {

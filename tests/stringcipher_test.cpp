@@ -1,10 +1,14 @@
 // String encryption: round trips, padding boundaries and the ciphertext against GMP, determinism,
-// aliasing of input and output, wrong keys and every failure.
+// aliasing of input and output, wrong keys and every failure; the same in pieces through the streaming
+// encryptor and decryptor.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rsa/RSA.h"
@@ -59,6 +63,33 @@ std::string Decrypt(TRSA& rsa, const std::string& cipher) {
   AnsiString plain;
   rsa.DecryptString(cipher, plain);
   return plain.str();
+}
+
+// The text through a streaming encryptor in pieces of `piece` bytes.
+std::string EncryptInPieces(Rsa::TStringEncryptor& encryptor, const std::string& plain, std::size_t piece) {
+  std::string text;
+  for (std::size_t at = 0; at < plain.size(); at += piece)
+    encryptor.Update(plain.data() + at, std::min(piece, plain.size() - at), text);
+  encryptor.Finish(text);
+  return text;
+}
+
+std::string DecryptInPieces(Rsa::TStringDecryptor& decryptor, const std::string& cipher, std::size_t piece) {
+  std::string plain;
+  for (std::size_t at = 0; at < cipher.size(); at += piece)
+    decryptor.Update(std::string_view(cipher).substr(at, piece), plain);
+  decryptor.Finish(plain);
+  return plain;
+}
+
+// What an operation gave: its result, or its exception's message and the status it left.
+std::string Outcome(TRSA& rsa, const std::function<std::string()>& op) {
+  rsa.SetStatus("before");
+  try {
+    return "result " + op();
+  } catch (const Sysutils::Exception& x) {
+    return "failure " + x.Message().str() + " / status " + rsa.Status().str();
+  }
 }
 
 }  // namespace
@@ -173,6 +204,8 @@ TEST(StringCipher, MissingKeysAreReportedAndLeaveTheOutputAlone) {
   AnsiString cipher = "untouched", plain = "untouched";
   ExpectReportedFailure<Rsa::ENoKeyLoaded>(rsa, [&] { rsa.EncryptString("abc", cipher); }, "Public key not loaded");
   ExpectReportedFailure<Rsa::ENoKeyLoaded>(rsa, [&] { rsa.DecryptString("", plain); }, "Private key not loaded");
+  ExpectReportedFailure<Rsa::ENoKeyLoaded>(rsa, [&] { Rsa::TStringEncryptor encryptor(rsa); }, "Public key not loaded");
+  ExpectReportedFailure<Rsa::ENoKeyLoaded>(rsa, [&] { Rsa::TStringDecryptor decryptor(rsa); }, "Private key not loaded");
   EXPECT_EQ(cipher, "untouched");
   EXPECT_EQ(plain, "untouched");
 }
@@ -256,4 +289,98 @@ TEST(StringCipher, UnsetKeySizeAndUnfitModulusAreRefused) {
                                           "Modulus does not match the key size");
   EXPECT_EQ(cipher, "untouched");
   EXPECT_EQ(plain, "untouched");
+}
+
+// In pieces, the cipher text is the one computed independently, and decrypts back, whatever the cuts:
+// lengths around every block boundary and every run of three blocks (the encoder's unit), at every key
+// size, cut into single bytes, odd pieces that straddle blocks and radix-64 groups, and one piece. One
+// encryptor and one decryptor serve every string in turn.
+TEST(StringCipherStream, PiecesGiveTheWholeStringsTextAtEveryBoundary) {
+  for (int bits : Testing::FixtureKeySizes) {
+    TRSA rsa(nullptr);
+    Testing::LoadFixtureKey(rsa, bits);
+    const int B = bits / 8 - 1;
+    Rsa::TStringEncryptor encryptor(rsa);
+    Rsa::TStringDecryptor decryptor(rsa);
+    std::vector<int> lengths = {0, 1};
+    for (int blocks : {1, 2, 3, 4, 6})
+      for (int delta : {-2, -1, 0, 1}) lengths.push_back(blocks * B + delta);
+    for (int length : lengths) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, " << length << " bytes");
+      const std::string plain = Text(length, static_cast<unsigned char>(length + 3));
+      const std::string expected = ExpectedCipher(plain, bits);
+      for (std::size_t piece : {std::size_t(1), std::size_t(B + 5), std::size_t(3 * B - 1), plain.size() + 1}) {
+        EXPECT_EQ(EncryptInPieces(encryptor, plain, piece), expected) << "pieces of " << piece;
+        EXPECT_EQ(encryptor.PlainBytes(), 0u);
+      }
+      for (std::size_t piece : {std::size_t(1), std::size_t(5), std::size_t(B + 7), expected.size()})
+        EXPECT_EQ(DecryptInPieces(decryptor, expected, piece), plain) << "pieces of " << piece;
+    }
+  }
+}
+
+// The pieces come out as they are made: the text of three blocks as soon as the third is full, plain
+// bytes as soon as the pad count can no longer reach them (up to 255 bytes and a 16 KiB batch held).
+TEST(StringCipherStream, OutputLeavesAsSoonAsItIsCertain) {
+  TRSA rsa(nullptr);
+  Testing::LoadFixtureKey(rsa, 512);
+  const int K = 64, B = K - 1;
+  Rsa::TStringEncryptor encryptor(rsa);
+  const std::string plain = Text(40000);
+  std::string text;
+  encryptor.Update(plain.data(), 3 * B - 1, text);
+  EXPECT_EQ(text.size(), 0u);
+  encryptor.Update(plain.data() + 3 * B - 1, 1, text);
+  EXPECT_EQ(text.size(), std::size_t(4 * K));  // 3K bytes, 4K characters
+  encryptor.Update(plain.data() + 3 * B, plain.size() - 3 * B, text);
+  const std::size_t beforeFinish = text.size();
+  encryptor.Finish(text);
+  EXPECT_EQ(text, Encrypt(rsa, plain));
+  EXPECT_LE(text.size() - beforeFinish, std::size_t(4 * K));  // at most three blocks wait for the end
+
+  Rsa::TStringDecryptor decryptor(rsa);
+  std::string back;
+  for (std::size_t at = 0; at < text.size(); at += 4096) {
+    const std::size_t before = back.size();
+    decryptor.Update(std::string_view(text).substr(at, 4096), back);
+    EXPECT_LE(back.size() - before, 4096u + 17 * 1024);
+  }
+  EXPECT_GE(back.size(), plain.size() - 255 - 16 * 1024 - B);
+  EXPECT_EQ(back, plain.substr(0, back.size()));
+  decryptor.Finish(back);
+  EXPECT_EQ(back, plain);
+}
+
+// Faulty texts are refused in pieces exactly as whole: the same message and status, an invalid
+// character wherever it falls (also in a group the text leaves unfinished), a length that is not a
+// whole number of blocks only at the end. A valid lone last character adds no byte and passes, as it
+// does whole. After a failure the decryptor starts afresh.
+TEST(StringCipherStream, FaultyTextsAreRefusedAsWholeTextsAre) {
+  for (int bits : {512, 3072}) {
+    TRSA rsa(nullptr);
+    Testing::LoadFixtureKey(rsa, bits);
+    const int K = bits / 8;
+    const std::string good = Encrypt(rsa, Text(3 * K, 0x11));  // four blocks
+    const std::string raw = rsa.DecodeString(good).str();
+    const std::string texts[] = {
+        "",
+        good.substr(0, good.size() - 1),
+        Testing::ReferenceRadix64(raw.substr(0, raw.size() - K)),  // one block short: decrypts, wrongly
+        Testing::ReferenceRadix64(raw.substr(0, raw.size() - 1)),
+        Testing::ReferenceRadix64(raw + "x"),
+        good + "A",
+        good + "*",
+        good.substr(0, 7) + " " + good.substr(8),
+        good.substr(0, good.size() - 2) + "=" + good.back(),
+        "abcd",
+    };
+    Rsa::TStringDecryptor decryptor(rsa);
+    for (const std::string& text : texts) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, text of " << text.size() << " characters");
+      const std::string whole = Outcome(rsa, [&] { return Decrypt(rsa, text); });
+      for (std::size_t piece : {std::size_t(1), std::size_t(3), std::size_t(K + 1), text.size() + 1})
+        EXPECT_EQ(Outcome(rsa, [&] { return DecryptInPieces(decryptor, text, piece); }), whole) << "pieces of " << piece;
+      EXPECT_EQ(DecryptInPieces(decryptor, good, 10), Text(3 * K, 0x11));
+    }
+  }
 }
