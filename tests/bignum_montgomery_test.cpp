@@ -328,32 +328,6 @@ TEST(MontgomeryExponentiation, MatchesTheReferenceAtEveryModulusLength) {
   }
 }
 
-// The contract's corner values, on odd moduli.
-TEST(MontgomeryExponentiation, CornerValues) {
-  const Digit ones = 0xFFFFFFFFu;
-  struct Case {
-    const char* name;
-    Digits b, c, d, want;
-  };
-  const Case cases[] = {
-      {"exponent zero gives 1 unreduced modulo 1", {5}, {0, 0}, {1}, {1}},
-      {"exponent zero gives 1", {5, 6}, {0}, {7, 0}, {1, 0}},
-      {"no exponent digits give 1", {5}, {}, {7}, {1}},
-      {"modulo 1 everything else is 0", {5}, {ones}, {1}, {0}},
-      {"exponent one reduces a base above the modulus", {20, 0}, {1}, {7, 0}, {6, 0}},
-      {"base equal to the modulus", {7, 0}, {3}, {7, 0}, {0, 0}},
-      {"modulus 2^64 - 1 with base 2^64 - 2", {ones - 1, ones}, {3}, {ones, ones}, {ones - 1, ones}},
-      {"Fermat: 2^(p-1) mod p for p = 2^31 - 1", {2}, {0x7FFFFFFEu}, {0x7FFFFFFFu}, {1}},
-  };
-  for (const Case& k : cases) {
-    const auto cDigits = static_cast<unsigned>(k.c.size()), dDigits = static_cast<unsigned>(k.d.size());
-    Fenced a(dDigits, 0xBADBAD);
-    BNModExp(a.data(), k.b.data(), k.c.data(), cDigits, k.d.data(), dDigits);
-    EXPECT_EQ(a.Value(), k.want) << k.name;
-    EXPECT_TRUE(a.GuardsIntact()) << k.name;
-  }
-}
-
 // Key-sized moduli in the component's 132-digit arrays, with exponents as long as the modulus: against
 // GMP, as the reference method would take too long here.
 TEST(MontgomeryExponentiation, KeySizedModuliWithFullExponentsMatchGmp) {
