@@ -35,6 +35,12 @@ void StoreDigits(Digit* a, unsigned aDigits, const Limb* x, unsigned n) {
 // [0, m).
 void MontDetail::DoubleModulo(Limb* r, const Limb* m, unsigned n, unsigned count) {
   Limb top = 0;  // the sign limb: 0, or all ones when the value is negative
+#if QARVEX_HAVE_ADX_KERNELS
+  if (n == 8 && SelectedMontKernel() != MontKernel::Portable) {
+    top = DoublingsAdx8(r, m, count);
+    count = 0;
+  }
+#endif
   for (unsigned k = 0; k < count; ++k) {
     const Limb add = ~ConstantTime::MaskFromBit<Limb>(top >> 63);  // all ones: subtract m
     Limb shiftedOut = 0;

@@ -82,6 +82,11 @@ void Square(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q
 void ProductAdx(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) { Rsa::MontDetail::ProductAdx(r, a, b, mod, q); }
 void SquareAdx(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q) { Rsa::MontDetail::SquareAdx(r, a, mod, q); }
 void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb*) { Rsa::MontDetail::ProductAdx8(r, a, b, mod); }
+// The set-up's modular doublings at 8 limbs, from a value below m.
+void DoublingsAdx8(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
+  for (unsigned j = 0; j < 8; ++j) r[j] = a[j];
+  Rsa::MontDetail::DoublingsAdx8(r, mod.m, 64);
+}
 #endif
 
 // The AVX-512 pair of exponentiations, both halves on one modulus: the bases a and b, a 64-bit exponent
@@ -122,6 +127,7 @@ std::vector<Kernel> KernelsToCheck() {
       kernels.push_back({"ADX square", limbs, SquareAdx});
     }
     kernels.push_back({"ADX 8-limb product", 8, ProductAdx8});
+    kernels.push_back({"ADX 8-limb doublings", 8, DoublingsAdx8});
   }
 #endif
   if (Rsa::IfmaAvailable()) {
@@ -220,7 +226,7 @@ int main(int argc, char** argv) {
     long measurements = 0;
     const Verdict v = CheckKernel(k, seconds / double(kernels.size()), rng, measurements);
     leaks |= v.leaks;
-    std::printf("timing-check: %-18s %2u limbs  %8ld measurements  max |t| = %6.2f  difference %8.3f ticks/call  %s\n",
+    std::printf("timing-check: %-20s %2u limbs  %8ld measurements  max |t| = %6.2f  difference %8.3f ticks/call  %s\n",
                 k.name, k.limbs, measurements, v.t, v.ticksPerCall, v.leaks ? "LEAKS" : "ok");
   }
   std::printf("timing-check: %s (a leak: |t| >= %.1f and a difference of %.0f tick per call or more)\n",
