@@ -436,11 +436,16 @@ bool IfmaPairSupports(const MontModulus& first, const MontModulus& second) {
   return first.limbs == second.limbs && LanesFor(first.limbs) != 0;
 }
 
-void MontExpPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod) {
+namespace {
+
+// The public exponentiation on the vector kernel; r receives the Montgomery form, or with plain the
+// ordinary value (which spares the scalar product that would make the form).
+void PublicIfma(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod, bool plain) {
   const unsigned n = mod.limbs;
   const unsigned bits = BNBits(c, cDigits);
   if (bits == 0) {
-    for (unsigned j = 0; j < n; ++j) r[j] = mod.one[j];
+    for (unsigned j = 0; j < n; ++j) r[j] = plain ? (j == 0 ? 1 : 0) : mod.one[j];
+    if (plain) SubtractIfNotBelow(r, mod.m, n);  // 1 mod m, which is 0 modulo 1
     return;
   }
   const unsigned lanes = LanesFor(n);
@@ -455,9 +460,24 @@ void MontExpPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigne
     case 24: PublicExp<4, false, 30>(w, c, bits); break;
     default: PublicExp<5, false, 40>(w, c, bits); break;
   }
-  FinishHalf(job, w.wide[0], w.q, w.half[0].power, lanes);
+  if (plain) {
+    From52(r, n, w.half[0].power, lanes);
+    SubtractIfNotBelow(r, mod.m, n);
+  } else {
+    FinishHalf(job, w.wide[0], w.q, w.half[0].power, lanes);
+  }
   BNWipe(&w, 0, sizeof w);
   MontWipeStack();
+}
+
+}  // namespace
+
+void MontExpPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod) {
+  PublicIfma(r, base, c, cDigits, mod, false);
+}
+
+void MontPowerPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod) {
+  PublicIfma(r, base, c, cDigits, mod, true);
 }
 
 void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second) {
@@ -501,6 +521,13 @@ bool IfmaSingleSupports(const MontModulus&) { return false; }
 void MontExpPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod) {
   Limb q[2 * MontLimbs];
   MontExpPublicScalarVarTime(r, base, c, cDigits, mod, q);
+  BNWipe(q, 0, sizeof q);
+}
+
+void MontPowerPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod) {
+  Limb q[2 * MontLimbs], one[MontLimbs] = {1};
+  MontExpPublicScalarVarTime(r, base, c, cDigits, mod, q);
+  MontProduct(r, r, one, mod, q);
   BNWipe(q, 0, sizeof q);
 }
 

@@ -102,15 +102,7 @@ void TRSA::PublicBlock(BigNum& out, const BigNum& in) {
     return;
   }
   const TKeyCache& k = Cache();
-  struct {
-    Limb x[MontLimbs];
-    Limb q[2 * MontLimbs];
-    Limb scratch[3 * MontLimbs];
-  } w;
-  MontToForm(w.x, in, BlockDigits(in, unsigned(FPrecision)), k.N, w.scratch);
-  MontExpPublicVarTime(w.x, w.x, FPubExp, BigNumDigits, k.N, w.q);
-  MontFromForm(out, BigNumDigits, w.x, k.N, w.scratch);
-  BNWipe(&w, 0, sizeof w);
+  MontPowerPublicVarTime(out, BigNumDigits, in, BlockDigits(in, unsigned(FPrecision)), FPubExp, BigNumDigits, k.N);
 }
 
 void TRSA::PrivateBlock(BigNum& out, const BigNum& in) {

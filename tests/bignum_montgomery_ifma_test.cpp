@@ -192,6 +192,11 @@ TEST_F(DualIfma, MatchesGmpAndTheScalarPairAtEverySupportedLength) {
           const Digits wantPublic = s1Public.Value(false);
           EXPECT_EQ(Mpz(wantPublic), PowerMod(b1, c1, 32 * ArrayDigits, d1)) << "public, scalar, " << where;
           EXPECT_EQ(v1.Value(overBase), wantPublic) << "public exponent, " << where;
+          Half p1(mod1, b1, c1, bits1);
+          MontPowerPublicIfmaVarTime(p1.result, p1.form, c1.data(), ArrayDigits, mod1);
+          Digits plain(ArrayDigits, 0);
+          for (unsigned j = 0; j < 2 * limbs; ++j) plain[j] = static_cast<Digit>(p1.result[j / 2] >> (32 * (j % 2)));
+          EXPECT_EQ(plain, wantPublic) << "public exponent, plain result, " << where;
         }
       }
     }
