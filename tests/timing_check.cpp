@@ -110,6 +110,11 @@ void PublicIfma(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Lim
   const Rsa::Digit exponent[1] = {65537};
   Rsa::MontExpPublicIfmaVarTime(r, a, exponent, 1, mod);
 }
+// The same handing back the ordinary value, as the public operations use it.
+void PublicPlainIfma(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
+  const Rsa::Digit exponent[1] = {65537};
+  Rsa::MontPowerPublicIfmaVarTime(r, a, exponent, 1, mod);
+}
 
 // The canary: a product that skips its work for a zero operand.
 void LeakyProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
@@ -135,6 +140,7 @@ std::vector<Kernel> KernelsToCheck() {
     for (unsigned limbs : {16u, 32u}) {
       kernels.push_back({"IFMA single", limbs, SingleIfma});
       kernels.push_back({"IFMA public", limbs, PublicIfma});
+      kernels.push_back({"IFMA public plain", limbs, PublicPlainIfma});
     }
   }
   // The dispatcher as this process selects it, at every size where it picks a kernel by size.
