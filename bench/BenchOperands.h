@@ -35,4 +35,9 @@ struct ModExpOperands {
 };
 const ModExpOperands& OperandsFor(unsigned bits);
 
+// The private-key comparison at 2048 bits against OpenSSL with its AVX-512 IFMA path masked: registered
+// only in the child process that the runner starts with that mask in its environment.
+inline constexpr const char* ScalarPeerFlag = "--qarvex-scalar-peer";
+void RegisterScalarPeerBenchmarks();
+
 }  // namespace Bench

@@ -192,6 +192,13 @@ void OpenSslKeyGen(benchmark::State& state) {
 
 }  // namespace
 
+void Bench::RegisterScalarPeerBenchmarks() {
+  benchmark::RegisterBenchmark("private-scalar/ours", OursPrivate)->Arg(2048)->MinTime(0.2)->Repetitions(7)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("private-scalar/openssl", OpenSslPrivate)->Arg(2048)->MinTime(0.2)->Repetitions(7)
+      ->Unit(benchmark::kMillisecond);
+}
+
 // One size per line: the private-key table runs over every size listed here.
 void PrivateSizes(benchmark::internal::Benchmark* b) {
   for (int bits : {1024, 2048, 3072, 4096}) b->Arg(bits);

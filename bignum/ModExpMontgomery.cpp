@@ -103,6 +103,33 @@ void MontExpScalar(Limb* r, const Limb* base, const Digit* c, unsigned expBits, 
 
 void MontExpPublicVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod,
                           Limb* q) {
+  if (SelectedMontKernel() == MontKernel::Ifma && IfmaSingleSupports(mod))
+    return MontExpPublicIfmaVarTime(r, base, c, cDigits, mod);
+  MontExpPublicScalarVarTime(r, base, c, cDigits, mod, q);
+}
+
+void MontPowerPublicVarTime(Digit* out, unsigned outDigits, const Digit* x, unsigned xDigits, const Digit* c,
+                            unsigned cDigits, const MontModulus& mod) {
+  struct {
+    Limb form[MontLimbs];
+    Limb q[2 * MontLimbs];
+    Limb scratch[3 * MontLimbs];
+  } w;
+  MontToForm(w.form, x, xDigits, mod, w.scratch);
+  if (SelectedMontKernel() == MontKernel::Ifma && IfmaSingleSupports(mod)) {
+    // The vector kernel hands back the ordinary value itself.
+    MontPowerPublicIfmaVarTime(w.form, w.form, c, cDigits, mod);
+    for (unsigned i = 0; i < outDigits; ++i)
+      out[i] = i < 2 * mod.limbs ? static_cast<Digit>(w.form[i / 2] >> (32 * (i % 2))) : 0;
+  } else {
+    MontExpPublicScalarVarTime(w.form, w.form, c, cDigits, mod, w.q);
+    MontFromForm(out, outDigits, w.form, mod, w.scratch);
+  }
+  BNWipe(&w, 0, sizeof w);
+}
+
+void MontExpPublicScalarVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits,
+                                const MontModulus& mod, Limb* q) {
   const unsigned n = mod.limbs;
   const unsigned bits = BNBits(c, cDigits);
   if (bits == 0) {

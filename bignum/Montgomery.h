@@ -141,11 +141,20 @@ void MontExp(Limb* r, const Limb* base, const Digit* c, unsigned expBits, const 
 // The same on the scalar kernels (MontProduct, MontSquare) whatever the family; for checking one by the other.
 void MontExpScalar(Limb* r, const Limb* base, const Digit* c, unsigned expBits, const MontModulus& mod,
                    MontExpWork& w);
-// The same for a public exponent of cDigits digits, by square-and-multiply over its significant bits:
+// MontExp for a public exponent of cDigits digits, by square-and-multiply over its significant bits:
 // it branches on the exponent's bits, so it serves public exponents only. Constant time in the base.
 // q is a work area of 2*mod.limbs limbs that the caller wipes. r may be base.
 void MontExpPublicVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod,
                           Limb* q);
+// out := x^c mod m over outDigits digits (at least 2*mod.limbs, or the modulus's significant digits),
+// for any x of xDigits digits and a public exponent: the conversion into Montgomery form,
+// MontExpPublicVarTime and the conversion back in one, which spares conversions where the vector kernel
+// runs. Constant time in x. Exponent zero gives 1 mod m.
+void MontPowerPublicVarTime(Digit* out, unsigned outDigits, const Digit* x, unsigned xDigits, const Digit* c,
+                            unsigned cDigits, const MontModulus& mod);
+// The same on the scalar kernels whatever the family; for checking one by the other.
+void MontExpPublicScalarVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits,
+                                const MontModulus& mod, Limb* q);
 
 // One exponentiation of a pair: *r := base^exponent in Montgomery form modulo *mod, expBits bits scanned.
 struct MontExpJob {

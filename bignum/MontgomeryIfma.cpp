@@ -16,6 +16,7 @@
 
 #include "bignum/BigNumInternal.h"
 #include "bignum/ConstantTime.h"
+#include "bignum/MontgomeryInternal.h"
 
 #if !defined(QARVEX_NO_IFMA) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
     defined(__has_include)
@@ -70,28 +71,6 @@ bool ProcessorHasIfma() {
 const bool HaveIfma = ProcessorHasIfma();
 
 // ---- Scalar helpers on 64-bit limbs ------------------------------------------------------------------
-
-// x := 2x mod m for x < m over n limbs, by a doubling and one subtraction of m under a mask.
-void DoubleModulo(Limb* x, const Limb* m, unsigned n) {
-  Limb carry = 0;
-  for (unsigned i = 0; i < n; ++i) {
-    const Limb top = x[i] >> 63;
-    x[i] = (x[i] << 1) | carry;
-    carry = top;
-  }
-  Limb borrow = 0;
-  for (unsigned i = 0; i < n; ++i) {
-    const WideLimb t = static_cast<WideLimb>(x[i]) - m[i] - borrow;
-    borrow = static_cast<Limb>(t >> 64) & 1;
-  }
-  const Limb mask = ConstantTime::MaskFromBit<Limb>(carry | (borrow ^ 1));
-  borrow = 0;
-  for (unsigned i = 0; i < n; ++i) {
-    const WideLimb t = static_cast<WideLimb>(x[i]) - (m[i] & mask) - borrow;
-    x[i] = static_cast<Limb>(t);
-    borrow = static_cast<Limb>(t >> 64) & 1;
-  }
-}
 
 // x := x - m when x >= m, over n limbs, under a mask.
 void SubtractIfNotBelow(Limb* x, const Limb* m, unsigned n) {
@@ -340,18 +319,21 @@ struct alignas(64) DualWorkArea {
 
 // Puts one half's modulus and base into 52-bit limbs. The job's base is in the scalar Montgomery form
 // x*2^(64n) mod m; doubling it 52N - 64n times modulo m gives x*R mod m for R = 2^(52N). The table's
-// entry 0, R mod m, comes from the scalar form of 1 likewise.
-void PrepareHalf(Half52& h, Limb* wide, const MontExpJob& job, unsigned lanes) {
+// entry 0, R mod m, comes from the scalar form of 1 likewise (when withOne: square-and-multiply needs no
+// entry 0).
+void PrepareHalf(Half52& h, Limb* wide, const MontExpJob& job, unsigned lanes, bool withOne = true) {
   const MontModulus& mod = *job.mod;
   const unsigned n = mod.limbs;
   const unsigned doublings = 52 * lanes - 64 * n;
   To52(h.m, MaxLanes, mod.m, n);
   h.k0 = mod.mInv & Mask52;
-  for (unsigned i = 0; i < n; ++i) wide[i] = mod.one[i];
-  for (unsigned s = 0; s < doublings; ++s) DoubleModulo(wide, mod.m, n);
-  To52(h.table[0], MaxLanes, wide, n);
+  if (withOne) {
+    for (unsigned i = 0; i < n; ++i) wide[i] = mod.one[i];
+    MontDetail::DoubleModulo(wide, mod.m, n, doublings);
+    To52(h.table[0], MaxLanes, wide, n);
+  }
   for (unsigned i = 0; i < n; ++i) wide[i] = job.base[i];
-  for (unsigned s = 0; s < doublings; ++s) DoubleModulo(wide, mod.m, n);
+  MontDetail::DoubleModulo(wide, mod.m, n, doublings);
   To52(h.table[1], MaxLanes, wide, n);
 }
 
@@ -397,6 +379,20 @@ QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const MontExpJob& first, const 
   DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, w.unit, h1, h2.power, h2.power, w.unit, h2);
 }
 
+// power := base^c over the exponent's significant bits by square-and-multiply: it branches on the bits
+// of c, a public exponent.
+template <int Z, bool Tail, int N>
+QARVEX_IFMA_TARGET void PublicExp(DualWorkArea& w, const Digit* c, unsigned bits) {
+  Half52& h = w.half[0];
+  for (unsigned i = 0; i < MaxLanes; ++i) h.power[i] = h.table[1][i];
+  for (unsigned i = bits - 1; i-- > 0;) {
+    DualProduct<Z, Tail, N, false>(h.power, h.power, h.power, h, nullptr, nullptr, nullptr, h);
+    if ((c[i / 32] >> (i % 32)) & 1)
+      DualProduct<Z, Tail, N, false>(h.power, h.power, h.table[1], h, nullptr, nullptr, nullptr, h);
+  }
+  DualProduct<Z, Tail, N, false>(h.power, h.power, w.unit, h, nullptr, nullptr, nullptr, h);
+}
+
 // Lanes per number for a modulus of this many 64-bit limbs: the fewest 52-bit limbs with 4m < R, that
 // is 52N >= 64n + 2; 0 where no kernel is built for it.
 unsigned LanesFor(unsigned limbs) {
@@ -440,6 +436,50 @@ bool IfmaPairSupports(const MontModulus& first, const MontModulus& second) {
   return first.limbs == second.limbs && LanesFor(first.limbs) != 0;
 }
 
+namespace {
+
+// The public exponentiation on the vector kernel; r receives the Montgomery form, or with plain the
+// ordinary value (which spares the scalar product that would make the form).
+void PublicIfma(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod, bool plain) {
+  const unsigned n = mod.limbs;
+  const unsigned bits = BNBits(c, cDigits);
+  if (bits == 0) {
+    for (unsigned j = 0; j < n; ++j) r[j] = plain ? (j == 0 ? 1 : 0) : mod.one[j];
+    if (plain) SubtractIfNotBelow(r, mod.m, n);  // 1 mod m, which is 0 modulo 1
+    return;
+  }
+  const unsigned lanes = LanesFor(n);
+  const MontExpJob job{r, base, c, bits, &mod};
+  DualWorkArea w;
+  BNWipe(&w.half[0], 0, sizeof w.half[0]);
+  BNWipe(w.unit, 0, sizeof w.unit);
+  w.unit[0] = 1;
+  PrepareHalf(w.half[0], w.wide[0], job, lanes, false);
+  switch (n) {
+    case 16: PublicExp<2, true, 20>(w, c, bits); break;
+    case 24: PublicExp<4, false, 30>(w, c, bits); break;
+    default: PublicExp<5, false, 40>(w, c, bits); break;
+  }
+  if (plain) {
+    From52(r, n, w.half[0].power, lanes);
+    SubtractIfNotBelow(r, mod.m, n);
+  } else {
+    FinishHalf(job, w.wide[0], w.q, w.half[0].power, lanes);
+  }
+  BNWipe(&w, 0, sizeof w);
+  MontWipeStack();
+}
+
+}  // namespace
+
+void MontExpPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod) {
+  PublicIfma(r, base, c, cDigits, mod, false);
+}
+
+void MontPowerPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod) {
+  PublicIfma(r, base, c, cDigits, mod, true);
+}
+
 void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second) {
   // Both run the same windows: as many bits as the longer exponent, the shorter one reading zeros above
   // its own length.
@@ -477,6 +517,19 @@ void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second) {
 bool IfmaAvailable() { return false; }
 
 bool IfmaSingleSupports(const MontModulus&) { return false; }
+
+void MontExpPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod) {
+  Limb q[2 * MontLimbs];
+  MontExpPublicScalarVarTime(r, base, c, cDigits, mod, q);
+  BNWipe(q, 0, sizeof q);
+}
+
+void MontPowerPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod) {
+  Limb q[2 * MontLimbs], one[MontLimbs] = {1};
+  MontExpPublicScalarVarTime(r, base, c, cDigits, mod, q);
+  MontProduct(r, r, one, mod, q);
+  BNWipe(q, 0, sizeof q);
+}
 
 void MontExpIfma(const MontExpJob& job) {
   MontExpWork w;

@@ -35,5 +35,10 @@ void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second);
 inline constexpr unsigned IfmaSingleLimbs = 16;
 bool IfmaSingleSupports(const MontModulus& mod);
 void MontExpIfma(const MontExpJob& job);
+// MontExpPublicVarTime on the same kernel, for the same moduli: square-and-multiply over a public
+// exponent's significant bits, constant time in the base.
+void MontExpPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod);
+// The same, but r receives the ordinary value base^c/R mod m (below m) rather than its Montgomery form.
+void MontPowerPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsigned cDigits, const MontModulus& mod);
 
 }  // namespace Rsa

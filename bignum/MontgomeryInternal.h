@@ -63,6 +63,9 @@ inline Limb AddLimbs(Limb* r, const Limb* b, const Limb* c, unsigned n) {
   return carry;
 }
 
+// r := r * 2^count mod m for r below m and an odd m, over n limbs (MontgomerySetup.cpp).
+void DoubleModulo(Limb* r, const Limb* m, unsigned n, unsigned count);
+
 #if QARVEX_HAVE_ADX_KERNELS
 // The kernels behind MontProduct and MontSquare on x86-64 processors with ADX and BMI2 (mulx, adcx,
 // adox); defined in MontgomeryAdx.cpp, which only x86-64 builds compile. Same contracts as
@@ -72,6 +75,10 @@ void SquareAdx(Limb* r, const Limb* a, const MontModulus& mod, Limb* t);
 // Fixed-size kernels, fully unrolled (MontgomeryAdxFixed.cpp): the Montgomery product for 8 limbs. Same
 // contract as MontProduct; no work area.
 void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod);
+// The doublings of DoubleModulo for 8 limbs with the value in registers: r := 2^count * r with m added
+// or subtracted at each step as the sign asks; returns the sign limb (0, or all ones when the value
+// ended negative), which the caller resolves. m must be odd.
+Limb DoublingsAdx8(Limb* r, const Limb* m, unsigned count);
 // True when this processor has ADX and BMI2.
 bool ProcessorHasAdx();
 #endif

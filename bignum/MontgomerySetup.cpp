@@ -6,6 +6,7 @@
 namespace Rsa {
 
 using MontDetail::AddLimbs;
+using MontDetail::DoubleModulo;
 using MontDetail::SubtractModulusOnce;
 
 namespace {
@@ -26,12 +27,20 @@ void StoreDigits(Digit* a, unsigned aDigits, const Limb* x, unsigned n) {
   for (unsigned i = 0; i < aDigits; ++i) a[i] = i < 2 * n ? static_cast<Digit>(x[i / 2] >> (32 * (i % 2))) : 0;
 }
 
-// r := r * 2^count mod m, for r below m. Non-restoring: the running value stays in [-m, m), held in
-// n + 1 limbs of two's complement, and each doubling subtracts m from a value that is not negative and
-// adds m to one that is, in a single pass whose operand follows the sign under a mask. A last masked
-// addition brings a negative value back into [0, m).
-void DoubleModulo(Limb* r, const Limb* m, unsigned n, unsigned count) {
+}  // namespace
+
+// Non-restoring: the running value stays in [-m, m), held in n + 1 limbs of two's complement, and each
+// doubling subtracts m from a value that is not negative and adds m to one that is, in a single pass
+// whose operand follows the sign under a mask. A last masked addition brings a negative value back into
+// [0, m).
+void MontDetail::DoubleModulo(Limb* r, const Limb* m, unsigned n, unsigned count) {
   Limb top = 0;  // the sign limb: 0, or all ones when the value is negative
+#if QARVEX_HAVE_ADX_KERNELS
+  if (n == 8 && SelectedMontKernel() != MontKernel::Portable) {
+    top = DoublingsAdx8(r, m, count);
+    count = 0;
+  }
+#endif
   for (unsigned k = 0; k < count; ++k) {
     const Limb add = ~ConstantTime::MaskFromBit<Limb>(top >> 63);  // all ones: subtract m
     Limb shiftedOut = 0;
@@ -53,8 +62,6 @@ void DoubleModulo(Limb* r, const Limb* m, unsigned n, unsigned count) {
     carry = static_cast<Limb>(t >> 64);
   }
 }
-
-}  // namespace
 
 // R mod m by doubling 1 (reduced, for m = 1) 64n times; then R^2 mod m without another 64n doublings:
 // with n = c * 2^t (c odd), R = 2^(c * 2^(6 + t)), so c more doublings give the Montgomery form of 2^c

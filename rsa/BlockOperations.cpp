@@ -42,6 +42,17 @@ namespace {
 
 bool OddModulus(const BigNum& n) { return (n.Digits[0] & 1) != 0; }
 
+// The digits a block occupies: the key size's, which holds every block the operations build or decode,
+// unless the caller's block reaches beyond them (Sign with data longer than the key size, which is then
+// signed modulo n). Converting only these digits saves the products the zero digits above would cost.
+// That the block is longer than the key size is public (the length of the data given); it decides the
+// conversion's length, never anything about the digits' values.
+unsigned BlockDigits(const BigNum& in, unsigned precision) {
+  Digit above = 0;
+  for (unsigned i = precision; i < BigNumDigits; ++i) above |= in.Digits[i];
+  return PublicOutcome(ConstantTime::MaskIsZero<Limb>(above)) ? precision : BigNumDigits;
+}
+
 // Work areas of one private operation, wiped as one block.
 struct PrivateWork {
   Limb c[MontLimbs], cp[MontLimbs], cq[MontLimbs], mp[MontLimbs], mq[2 * MontLimbs], h[MontLimbs];
@@ -54,13 +65,13 @@ struct PrivateWork {
 
 // w.m := in^d mod n by the Chinese remainder theorem, over the returned number of limbs (the value is
 // below n = p*q).
-unsigned CrtPower(PrivateWork& w, const TKeyCache& k, const BigNum& in) {
+unsigned CrtPower(PrivateWork& w, const TKeyCache& k, const BigNum& in, unsigned inDigits) {
   const MontModulus& P = k.P;
   const MontModulus& Q = k.Q;
   const unsigned pl = P.limbs, ql = Q.limbs;
   // The block reduced modulo p and q straight into Montgomery form, then both halves raised.
-  MontToForm(w.cp, in, BigNumDigits, P, w.scratch);
-  MontToForm(w.cq, in, BigNumDigits, Q, w.scratch);
+  MontToForm(w.cp, in, inDigits, P, w.scratch);
+  MontToForm(w.cq, in, inDigits, Q, w.scratch);
   const MontExpJob first{w.mp, w.cp, k.Dp, k.DpBits, &P};
   const MontExpJob second{w.mq, w.cq, k.Dq, k.DqBits, &Q};
   SelectMontExpPair(P, Q)(first, second);
@@ -91,15 +102,7 @@ void TRSA::PublicBlock(BigNum& out, const BigNum& in) {
     return;
   }
   const TKeyCache& k = Cache();
-  struct {
-    Limb x[MontLimbs];
-    Limb q[2 * MontLimbs];
-    Limb scratch[3 * MontLimbs];
-  } w;
-  MontToForm(w.x, in, BigNumDigits, k.N, w.scratch);
-  MontExpPublicVarTime(w.x, w.x, FPubExp, BigNumDigits, k.N, w.q);
-  MontFromForm(out, BigNumDigits, w.x, k.N, w.scratch);
-  BNWipe(&w, 0, sizeof w);
+  MontPowerPublicVarTime(out, BigNumDigits, in, BlockDigits(in, unsigned(FPrecision)), FPubExp, BigNumDigits, k.N);
 }
 
 void TRSA::PrivateBlock(BigNum& out, const BigNum& in) {
@@ -120,9 +123,10 @@ void TRSA::PrivateBlock(BigNum& out, const BigNum& in) {
   PrivateWork w;
   const MontModulus& N = k.N;
   const unsigned nl = N.limbs;
-  MontToForm(w.c, in, BigNumDigits, N, w.scratch);
+  const unsigned inDigits = BlockDigits(in, unsigned(FPrecision));
+  MontToForm(w.c, in, inDigits, N, w.scratch);
   if (k.CrtReady) {
-    const unsigned ml = CrtPower(w, k, in);
+    const unsigned ml = CrtPower(w, k, in, inDigits);
     // The result must give the block back under the public exponent: a fault in either half would
     // otherwise hand out a value that reveals a factor of n. On a mismatch the plain path below runs.
     ToDigits(w.digits, 2 * ml, w.m, ml);

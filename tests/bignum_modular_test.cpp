@@ -1,11 +1,14 @@
 // Modular exponentiation, inverse and gcd, checked against GMP on seeded random operands (including the
-// work-area limit and the component's 132-digit arrays), with every allowed aliasing, and on a table of
-// boundary cases.
+// work-area limit and the component's 132-digit arrays), with every allowed aliasing, and on tables of
+// boundary cases (the exponentiation's through each of its paths).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
 #include "bignum/BigNum.h"
+#include "bignum/BigNumInternal.h"
+#include "bignum/Montgomery.h"
 #include "support/DigitsGmp.h"
 
 using namespace Rsa;
@@ -156,7 +159,35 @@ TEST(BNGcd, MatchesGmpWithCommonFactorsZerosAndAliasing) {
   }
 }
 
-// Boundary cases, each with its hand-worked value.
+// The exponentiation's three paths: the two-bit window method over reduced products (the reference,
+// which even moduli use), the Montgomery path (odd moduli only) and the dispatcher that chooses between
+// them. Every one must give the same value.
+using ModExpFn = void (*)(Digit*, const Digit*, const Digit*, unsigned, const Digit*, unsigned);
+struct ModExpPath {
+  const char* name;
+  ModExpFn run;
+  bool oddOnly;
+};
+const ModExpPath ModExpPaths[] = {
+    {"reference", &BNModExpReference, false},
+    {"Montgomery", &BNModExpMontgomery, true},
+    {"dispatcher", &BNModExp, false},
+};
+
+void CheckEveryPath(const Digits& b, const Digits& c, const Digits& d, const Digits& want, const std::string& name) {
+  const auto cDigits = static_cast<unsigned>(c.size()), dDigits = static_cast<unsigned>(d.size());
+  for (const ModExpPath& path : ModExpPaths) {
+    if (path.oddOnly && (d[0] & 1) == 0) continue;
+    Fenced a(dDigits, 0xBADBAD);
+    path.run(a.data(), b.data(), c.data(), cDigits, d.data(), dDigits);
+    EXPECT_EQ(a.Value(), want) << name << ", " << path.name;
+    EXPECT_TRUE(a.GuardsIntact()) << name << ", " << path.name;
+  }
+}
+
+// Boundary cases, each with its hand-worked value, then every base at and around the modulus (0, 1,
+// m - 1, m, above m) with exponents 0, 1 and all ones, at modulus lengths from 1 digit to 132 (odd and
+// even moduli), against GMP; every case through every path.
 TEST(ModularEdges, ExponentiationTable) {
   const Digit ones = 0xFFFFFFFFu;
   struct Case {
@@ -165,24 +196,43 @@ TEST(ModularEdges, ExponentiationTable) {
   };
   const Case cases[] = {
       {"exponent zero gives 1", {5, 6}, {0, 0}, {7, 0}, {1, 0}},
+      {"exponent zero of one digit gives 1", {5, 6}, {0}, {7, 0}, {1, 0}},
       {"exponent zero gives 1 unreduced, also modulo 1", {5}, {0}, {1}, {1}},
+      {"exponent zero of two digits gives 1 unreduced modulo 1", {5}, {0, 0}, {1}, {1}},
       {"empty exponent gives 1", {5}, {}, {7}, {1}},
       {"exponent one reduces the base", {20, 0}, {1}, {7, 0}, {6, 0}},
       {"exponent one reduces a base of all ones", {ones, ones}, {1}, {0, 1}, {ones, 0}},
       {"base zero", {0, 0}, {3, 9}, {11, 0}, {0, 0}},
+      {"base equal to the modulus", {7, 0}, {3}, {7, 0}, {0, 0}},
       {"modulus one with a non-zero exponent", {5}, {3}, {1}, {0}},
+      {"modulus one with an exponent of all ones", {5}, {ones}, {1}, {0}},
+      {"modulus 2^64 - 1 with base 2^64 - 2", {ones - 1, ones}, {3}, {ones, ones}, {ones - 1, ones}},
+      {"Fermat: 2^(p-1) mod p for p = 2^31 - 1", {2}, {0x7FFFFFFEu}, {0x7FFFFFFFu}, {1}},
       // 3 has order 4 modulo 5, so these depend only on the exponent modulo 4.
       {"exponent 2^32: one pair in the top digit, sixteen in the zero digit", {3}, {0, 1}, {5}, {1}},
       {"exponent 2^32 + 5", {3}, {5, 1}, {5}, {3}},
       {"exponent with a leading zero digit", {3}, {2, 0}, {5}, {4}},
       {"exponent 2^64 - 1", {3}, {ones, ones}, {5}, {2}},
   };
-  for (const Case& k : cases) {
-    const auto cDigits = static_cast<unsigned>(k.c.size()), dDigits = static_cast<unsigned>(k.d.size());
-    Fenced a(dDigits, 0xBADBAD);
-    BNModExp(a.data(), k.b.data(), k.c.data(), cDigits, k.d.data(), dDigits);
-    EXPECT_EQ(a.Value(), k.want) << k.name;
-    EXPECT_TRUE(a.GuardsIntact()) << k.name;
+  for (const Case& k : cases) CheckEveryPath(k.b, k.c, k.d, k.want, k.name);
+
+  OperandSource src(0xED6E);
+  for (unsigned dDigits : {1u, 2u, 3u, 8u, 16u, 17u, 31u, 32u, 33u, 64u, 65u, 128u, 132u}) {  // 132: the component's arrays
+    for (bool odd : {true, false}) {
+      const Digits d = MakeModulus(src, dDigits, dDigits, odd);
+      Mpz below, above;
+      mpz_sub_ui(below, Mpz(d), 1);
+      mpz_add(above, Mpz(d), Mpz(src.Make(dDigits, Shape::Short)));
+      const Digits bases[] = {Digits(dDigits, 0), Mpz(1).ToDigits(dDigits), below.ToDigits(dDigits), d,
+                              above.FitsIn(dDigits) ? above.ToDigits(dDigits) : Digits(dDigits, ones)};
+      // All ones over a few digits: a long run of full windows, kept short where the reference is slow.
+      const Digits exponents[] = {Digits(1, 0), Digits(1, 1), Digits(std::min(dDigits, 4u), ones)};
+      for (const Digits& b : bases)
+        for (const Digits& c : exponents)
+          CheckEveryPath(b, c, d, ExpectedPower(b, c, d),
+                         std::to_string(dDigits) + " digits, " + (odd ? "odd" : "even") + " modulus " + Mpz(d).Hex() +
+                             ", base " + Mpz(b).Hex() + ", exponent " + Mpz(c).Hex());
+    }
   }
 }
 

@@ -177,11 +177,26 @@ TEST_F(DualIfma, MatchesGmpAndTheScalarPairAtEverySupportedLength) {
         EXPECT_EQ(a1, s1.Value(false)) << "first half against the scalar kernels, " << where;
         EXPECT_EQ(a2, s2.Value(false)) << "second half against the scalar kernels, " << where;
 
-        // One exponentiation alone on the vector kernel, where it serves this length.
+        // One exponentiation alone on the vector kernel, where it serves this length; and square-and-
+        // multiply over all of the exponent's digits, as public exponents are raised.
         if (IfmaSingleSupports(mod1)) {
           Half y1(mod1, b1, c1, bits1);
           MontExpIfma(y1.Job(overBase));
           EXPECT_EQ(y1.Value(overBase), a1) << "single exponentiation, " << where;
+
+          Half v1(mod1, b1, c1, bits1), s1Public(mod1, b1, c1, bits1);
+          Limb* out = overBase ? v1.form : v1.result;
+          MontExpPublicIfmaVarTime(out, v1.form, c1.data(), ArrayDigits, mod1);
+          Limb q[2 * MontLimbs];
+          MontExpPublicScalarVarTime(s1Public.result, s1Public.form, c1.data(), ArrayDigits, mod1, q);
+          const Digits wantPublic = s1Public.Value(false);
+          EXPECT_EQ(Mpz(wantPublic), PowerMod(b1, c1, 32 * ArrayDigits, d1)) << "public, scalar, " << where;
+          EXPECT_EQ(v1.Value(overBase), wantPublic) << "public exponent, " << where;
+          Half p1(mod1, b1, c1, bits1);
+          MontPowerPublicIfmaVarTime(p1.result, p1.form, c1.data(), ArrayDigits, mod1);
+          Digits plain(ArrayDigits, 0);
+          for (unsigned j = 0; j < 2 * limbs; ++j) plain[j] = static_cast<Digit>(p1.result[j / 2] >> (32 * (j % 2)));
+          EXPECT_EQ(plain, wantPublic) << "public exponent, plain result, " << where;
         }
       }
     }

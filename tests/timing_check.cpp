@@ -82,6 +82,11 @@ void Square(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q
 void ProductAdx(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) { Rsa::MontDetail::ProductAdx(r, a, b, mod, q); }
 void SquareAdx(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q) { Rsa::MontDetail::SquareAdx(r, a, mod, q); }
 void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb*) { Rsa::MontDetail::ProductAdx8(r, a, b, mod); }
+// The set-up's modular doublings at 8 limbs, from a value below m.
+void DoublingsAdx8(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
+  for (unsigned j = 0; j < 8; ++j) r[j] = a[j];
+  Rsa::MontDetail::DoublingsAdx8(r, mod.m, 64);
+}
 #endif
 
 // The AVX-512 pair of exponentiations, both halves on one modulus: the bases a and b, a 64-bit exponent
@@ -97,6 +102,18 @@ void PairIfma(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Lim
 void SingleIfma(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
   const Rsa::Digit exponent[2] = {static_cast<Rsa::Digit>(a[0]), static_cast<Rsa::Digit>(a[0] >> 32)};
   Rsa::MontExpIfma({r, a, exponent, 64, &mod});
+}
+
+// The public-exponent exponentiation on the vector kernel: base a, the exponent 65537 (public, so fixed
+// in both classes); its time must not depend on the base.
+void PublicIfma(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
+  const Rsa::Digit exponent[1] = {65537};
+  Rsa::MontExpPublicIfmaVarTime(r, a, exponent, 1, mod);
+}
+// The same handing back the ordinary value, as the public operations use it.
+void PublicPlainIfma(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
+  const Rsa::Digit exponent[1] = {65537};
+  Rsa::MontPowerPublicIfmaVarTime(r, a, exponent, 1, mod);
 }
 
 // The canary: a product that skips its work for a zero operand.
@@ -115,11 +132,16 @@ std::vector<Kernel> KernelsToCheck() {
       kernels.push_back({"ADX square", limbs, SquareAdx});
     }
     kernels.push_back({"ADX 8-limb product", 8, ProductAdx8});
+    kernels.push_back({"ADX 8-limb doublings", 8, DoublingsAdx8});
   }
 #endif
   if (Rsa::IfmaAvailable()) {
     for (unsigned limbs : {8u, 16u, 32u}) kernels.push_back({"IFMA pair", limbs, PairIfma});
-    for (unsigned limbs : {16u, 32u}) kernels.push_back({"IFMA single", limbs, SingleIfma});
+    for (unsigned limbs : {16u, 32u}) {
+      kernels.push_back({"IFMA single", limbs, SingleIfma});
+      kernels.push_back({"IFMA public", limbs, PublicIfma});
+      kernels.push_back({"IFMA public plain", limbs, PublicPlainIfma});
+    }
   }
   // The dispatcher as this process selects it, at every size where it picks a kernel by size.
   for (unsigned limbs : {8u, 16u, 32u}) {
@@ -210,7 +232,7 @@ int main(int argc, char** argv) {
     long measurements = 0;
     const Verdict v = CheckKernel(k, seconds / double(kernels.size()), rng, measurements);
     leaks |= v.leaks;
-    std::printf("timing-check: %-18s %2u limbs  %8ld measurements  max |t| = %6.2f  difference %8.3f ticks/call  %s\n",
+    std::printf("timing-check: %-20s %2u limbs  %8ld measurements  max |t| = %6.2f  difference %8.3f ticks/call  %s\n",
                 k.name, k.limbs, measurements, v.t, v.ticksPerCall, v.leaks ? "LEAKS" : "ok");
   }
   std::printf("timing-check: %s (a leak: |t| >= %.1f and a difference of %.0f tick per call or more)\n",
