@@ -104,10 +104,11 @@ class TStringEncryptor {
 // and the same refusals as DecryptString of the whole text. The text may be cut anywhere. Plain bytes
 // are appended as blocks are decrypted, except for the last ones, which may still turn out to be pad:
 // the pad count at the very end decides, so up to 255 bytes (65535 from 3072 bits, where the count
-// has two bytes) are held back until Finish. A character outside the alphabet is refused when the
-// piece holding it arrives ("String not valid"); a text that is not a whole, non-zero number of blocks
-// at Finish ("String has incorrect length", status "String not valid"). After a failure, and after
-// Finish, the decryptor starts on a new text. Everything it holds back is wiped.
+// has two bytes) are held back until Finish. A character outside the alphabet is refused as soon as
+// its radix-64 group is complete, at the latest by Finish ("String not valid"), before any block of
+// that piece is decrypted; a text that is not a whole, non-zero number of blocks by Finish ("String
+// has incorrect length", status "String not valid"). After a failure, and after Finish, the
+// decryptor starts on a new text. Everything it holds back is wiped.
 class TStringDecryptor {
  public:
   // Needs the private key, checked (and a failure reported) as DecryptString does.

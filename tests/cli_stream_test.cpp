@@ -88,7 +88,7 @@ TEST_F(CliStreamTest, LongInputsGiveTheWholeInputsTextAndComeBack) {
 // own refusals. A file output never appears; standard output gets only bytes whose blocks were
 // checked, a leading part of the data.
 TEST_F(CliStreamTest, DamageAnywhereInALongTextIsRefused) {
-  const std::string plain = Data(140000);
+  const std::string plain = Data(100000);
   std::string text = Ok(Qrsa({"encrypt", "-k", keys.Key512}, plain));
   text.pop_back();
   const std::size_t late = text.size() - 5000;  // in the last read piece, blocks before the end
@@ -122,7 +122,7 @@ TEST_F(CliStreamTest, DamageAnywhereInALongTextIsRefused) {
 // directly, so a cross build leaves this to the native run.
 TEST_F(CliStreamTest, ProgressLineOnATerminalUnlessQuiet) {
   if (std::getenv("QRSA_RUNNER") != nullptr) GTEST_SKIP() << "the tool runs through an emulator here";
-  const std::string plain = Data(150000);
+  const std::string plain = Data(100000);
   const std::string text = Ok(Qrsa({"encrypt", "-k", keys.Key512}, plain));
   const struct {
     const char* Command;

@@ -384,3 +384,33 @@ TEST(StringCipherStream, FaultyTextsAreRefusedAsWholeTextsAre) {
     }
   }
 }
+
+// Past the point where held bytes start to leave, the largest counts still reach back as far as they
+// say, whole and in pieces: up to 255 bytes with a one-byte count, up to 65535 with two. Texts made
+// with GMP, the count written over the last bytes.
+TEST(StringCipherStream, LongTextsHoldBackAllThePadCountCanReach) {
+  const struct {
+    int Bits, Blocks, Count;
+  } cases[] = {{512, 300, 255}, {512, 300, 64}, {3072, 230, 0xFFFF}, {3072, 230, 60000}, {3072, 230, 384}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Bits << " bits, count " << c.Count);
+    const Testing::FixtureKey& key = Testing::GetFixtureKey(c.Bits);
+    TRSA rsa(nullptr);
+    Testing::LoadFixtureKey(rsa, c.Bits);
+    const int K = c.Bits / 8, B = K - 1;
+    std::string padded = Text(c.Blocks * B, 0x21);
+    if (c.Bits <= 2048) {
+      padded.back() = static_cast<char>(c.Count);
+    } else {
+      padded[padded.size() - 2] = static_cast<char>(c.Count >> 8);
+      padded[padded.size() - 1] = static_cast<char>(c.Count & 0xFF);
+    }
+    std::string raw;
+    for (int j = 0; j < c.Blocks; ++j) raw += Testing::GmpModPowLE(padded.substr(std::size_t(j) * B, B), key.E, key.N, K);
+    const std::string cipher = Testing::ReferenceRadix64(raw);
+    const std::string expected = padded.substr(0, padded.size() - std::size_t(c.Count));
+    EXPECT_EQ(Decrypt(rsa, cipher), expected);
+    Rsa::TStringDecryptor decryptor(rsa);
+    EXPECT_EQ(DecryptInPieces(decryptor, cipher, 1000), expected);
+  }
+}
