@@ -18,7 +18,10 @@ System::AnsiString TRSA::EncryptKey(const unsigned char* Key) {
   BigNum m, c;
   BNAssignZero(m, BigNumDigits);
   BNAssignZero(c, BigNumDigits);
-  for (int i = 0; i < K - 1; ++i) SetImageByte(m, i, static_cast<unsigned char>(System::RandInt(256)));
+  unsigned char padding[BigNumImageBytes];
+  System::RandBytes(padding, std::size_t(K - 1));
+  BytesToImage(m, padding, K - 1);
+  BNWipe(padding, 0, sizeof padding);
   BytesToImage(m, Key, L);
 
   PublicBlock(c, m);

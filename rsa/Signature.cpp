@@ -34,7 +34,10 @@ void TRSA::Sign(const unsigned char* Data, const int DataHigh, const int Len) {
   BigNum m, s;
   BNAssignZero(m, BigNumDigits);
   BNAssignZero(s, BigNumDigits);
-  for (int i = 0; i < K - 4; ++i) SetImageByte(m, i, static_cast<unsigned char>(System::RandInt(256)));
+  unsigned char padding[BigNumImageBytes];
+  System::RandBytes(padding, std::size_t(K - 4));
+  BytesToImage(m, padding, K - 4);
+  BNWipe(padding, 0, sizeof padding);
   if (Len > 0) BytesToImage(m, Data, Len);
 
   PrivateBlock(s, m);

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <set>
@@ -161,6 +162,24 @@ TEST(Random, ScriptedSourceCountsDrawsAndIsRestored) {
   std::set<std::uint32_t> words;
   for (int i = 0; i < 8; ++i) words.insert(System::RandInt(-1));
   EXPECT_GT(words.size(), 6u);
+}
+
+// Padding draws come many bytes at a time: runs longer than the pool are filled from refills, every
+// byte value shows up, and with a scripted source the draws are those of one RandInt(256) per byte.
+TEST(Random, ByteRunsSpanRefillsAndFollowAScript) {
+  std::vector<unsigned char> run(10000, 0);
+  System::RandBytes(run.data(), run.size());
+  std::set<unsigned char> values(run.begin(), run.end());
+  EXPECT_EQ(values.size(), 256u);
+  for (std::size_t at = 0; at + 64 <= run.size(); at += 64)  // no stretch left unfilled
+    EXPECT_NE(std::count(run.begin() + long(at), run.begin() + long(at + 64), 0), 64) << at;
+  Testing::ScriptedRandom scripted({0x1234'5601u, 0xabcdef02u, 3});
+  unsigned char three[3];
+  System::RandBytes(three, 3);
+  EXPECT_EQ(three[0], 0x01);
+  EXPECT_EQ(three[1], 0x02);
+  EXPECT_EQ(three[2], 0x03);
+  EXPECT_EQ(scripted.ByteDraws, 3);
 }
 
 TEST(Random, ThreadsNeverShareDraws) {

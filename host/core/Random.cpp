@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -31,6 +32,20 @@ class TEntropyPool {
     std::memset(FBuffer + FUsed, 0, 4);  // drawn bytes do not linger in the pool
     FUsed += 4;
     return value;
+  }
+
+  // count bytes into out under one lock; the drawn bytes are cleared from the pool as in Next32.
+  void Draw(unsigned char* out, std::size_t count) {
+    std::lock_guard guard(FLock);
+    while (count > 0) {
+      if (FUsed == sizeof(FBuffer)) Refill();
+      const std::size_t take = std::min(count, sizeof(FBuffer) - FUsed);
+      std::memcpy(out, FBuffer + FUsed, take);
+      std::memset(FBuffer + FUsed, 0, take);
+      FUsed += take;
+      out += take;
+      count -= take;
+    }
   }
 
   void Discard() {
@@ -94,6 +109,14 @@ std::uint32_t RandInt(std::int32_t range) {
     const std::uint32_t x = Pool().Next32();
     if (limit == 0 || x < limit) return x % bound;
   }
+}
+
+void RandBytes(unsigned char* out, std::size_t count) {
+  if (TRandomSource* source = gSource.load(std::memory_order_acquire)) {
+    for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<unsigned char>(source->RandInt(256));
+    return;
+  }
+  Pool().Draw(out, count);
 }
 
 void Randomize() {
