@@ -1,8 +1,6 @@
-// The component's private-key operations and key generation against OpenSSL: DecryptKey and Sign with a
-// 2048-bit key against OpenSSL's raw private-key operation on a key without its CRT factors (so that it
-// also exponentiates with d modulo n), and MakeKeyPair against OpenSSL's RSA key generation. Key
-// generation times vary widely from run to run with the distance to the next prime, so each side is
-// timed one key per repetition and compared by the median of many.
+// The component's private-key operations against OpenSSL without CRT: DecryptKey and Sign with a 2048-bit
+// key against OpenSSL's raw private-key operation on a key without its CRT factors (so that it also
+// exponentiates with d modulo n).
 #define OPENSSL_SUPPRESS_DEPRECATED  // the raw key operation lives in the low-level RSA interface
 #include <benchmark/benchmark.h>
 #include <openssl/core_names.h>
@@ -88,30 +86,6 @@ void OpenSslPrivateOp(benchmark::State& state) {
   RSA_free(rsa);
 }
 
-void MakeKeyPair(benchmark::State& state) {
-  const auto bits = state.range(0);
-  Rsa::TRSA rsa(nullptr);
-  rsa.SetKeyBits(bits == 1024 ? Rsa::kb1024 : Rsa::kb2048);
-  static std::mt19937_64 engine(0x6E4);
-  for (auto _ : state) {
-    BigNum seed1{}, seed2{};
-    for (unsigned i = 0; i < Rsa::BigNumDigits; ++i) {
-      seed1.Digits[i] = static_cast<Rsa::Digit>(engine());
-      seed2.Digits[i] = static_cast<Rsa::Digit>(engine());
-    }
-    rsa.MakeKeyPair(seed1, seed2);
-  }
-}
-
-void OpenSslKeyGen(benchmark::State& state) {
-  const auto bits = static_cast<size_t>(state.range(0));
-  for (auto _ : state) {
-    EVP_PKEY* pkey = EVP_RSA_gen(bits);
-    if (pkey == nullptr) state.SkipWithError("OpenSSL failed");
-    EVP_PKEY_free(pkey);
-  }
-}
-
 }  // namespace
 
 BENCHMARK(DecryptKey)->Name("private-op/DecryptKey")->Arg(2048)->MinTime(0.2)->Repetitions(7)
@@ -119,11 +93,3 @@ BENCHMARK(DecryptKey)->Name("private-op/DecryptKey")->Arg(2048)->MinTime(0.2)->R
 BENCHMARK(Sign)->Name("private-op/Sign")->Arg(2048)->MinTime(0.2)->Repetitions(7)->Unit(benchmark::kMicrosecond);
 BENCHMARK(OpenSslPrivateOp)->Name("private-op/openssl-no-crt")->Arg(2048)->MinTime(0.2)->Repetitions(7)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(MakeKeyPair)->Name("keygen/MakeKeyPair")->Arg(1024)->Iterations(1)->Repetitions(21)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(1024)->Iterations(1)->Repetitions(21)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(MakeKeyPair)->Name("keygen/MakeKeyPair")->Arg(2048)->Iterations(1)->Repetitions(15)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(2048)->Iterations(1)->Repetitions(15)
-    ->Unit(benchmark::kMillisecond);
