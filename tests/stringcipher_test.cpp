@@ -295,27 +295,29 @@ TEST(StringCipher, UnsetKeySizeAndUnfitModulusAreRefused) {
 // lengths around every block boundary and every run of three blocks (the encoder's unit), at every key
 // size, cut into single bytes, odd pieces that straddle blocks and radix-64 groups, and one piece. One
 // encryptor and one decryptor serve every string in turn.
-TEST(StringCipherStream, PiecesGiveTheWholeStringsTextAtEveryBoundary) {
-  for (int bits : Testing::FixtureKeySizes) {
-    TRSA rsa(nullptr);
-    Testing::LoadFixtureKey(rsa, bits);
-    const int B = bits / 8 - 1;
-    Rsa::TStringEncryptor encryptor(rsa);
-    Rsa::TStringDecryptor decryptor(rsa);
-    std::vector<int> lengths = {0, 1};
-    for (int blocks : {1, 2, 3, 4, 6})
-      for (int delta : {-2, -1, 0, 1}) lengths.push_back(blocks * B + delta);
-    for (int length : lengths) {
-      SCOPED_TRACE(testing::Message() << bits << " bits, " << length << " bytes");
-      const std::string plain = Text(length, static_cast<unsigned char>(length + 3));
-      const std::string expected = ExpectedCipher(plain, bits);
-      for (std::size_t piece : {std::size_t(1), std::size_t(B + 5), std::size_t(3 * B - 1), plain.size() + 1}) {
-        EXPECT_EQ(EncryptInPieces(encryptor, plain, piece), expected) << "pieces of " << piece;
-        EXPECT_EQ(encryptor.PlainBytes(), 0u);
-      }
-      for (std::size_t piece : {std::size_t(1), std::size_t(5), std::size_t(B + 7), expected.size()})
-        EXPECT_EQ(DecryptInPieces(decryptor, expected, piece), plain) << "pieces of " << piece;
+// Each key size is an instance of its own, named by its size.
+class StringCipherStreamSizes : public testing::TestWithParam<int> {};
+
+TEST_P(StringCipherStreamSizes, PiecesGiveTheWholeStringsTextAtEveryBoundary) {
+  const int bits = GetParam();
+  TRSA rsa(nullptr);
+  Testing::LoadFixtureKey(rsa, bits);
+  const int B = bits / 8 - 1;
+  Rsa::TStringEncryptor encryptor(rsa);
+  Rsa::TStringDecryptor decryptor(rsa);
+  std::vector<int> lengths = {0, 1};
+  for (int blocks : {1, 2, 3, 4, 6})
+    for (int delta : {-2, -1, 0, 1}) lengths.push_back(blocks * B + delta);
+  for (int length : lengths) {
+    SCOPED_TRACE(testing::Message() << bits << " bits, " << length << " bytes");
+    const std::string plain = Text(length, static_cast<unsigned char>(length + 3));
+    const std::string expected = ExpectedCipher(plain, bits);
+    for (std::size_t piece : {std::size_t(1), std::size_t(B + 5), std::size_t(3 * B - 1), plain.size() + 1}) {
+      EXPECT_EQ(EncryptInPieces(encryptor, plain, piece), expected) << "pieces of " << piece;
+      EXPECT_EQ(encryptor.PlainBytes(), 0u);
     }
+    for (std::size_t piece : {std::size_t(1), std::size_t(5), std::size_t(B + 7), expected.size()})
+      EXPECT_EQ(DecryptInPieces(decryptor, expected, piece), plain) << "pieces of " << piece;
   }
 }
 
@@ -388,11 +390,15 @@ TEST(StringCipherStream, FaultyTextsAreRefusedAsWholeTextsAre) {
 // Past the point where held bytes start to leave, the largest counts still reach back as far as they
 // say, whole and in pieces: up to 255 bytes with a one-byte count, up to 65535 with two. Texts made
 // with GMP, the count written over the last bytes.
-TEST(StringCipherStream, LongTextsHoldBackAllThePadCountCanReach) {
+// One instance for the one-byte count (512 bits) and one for the two-byte count (3072 bits).
+class StringCipherStreamCounts : public testing::TestWithParam<int> {};
+
+TEST_P(StringCipherStreamCounts, LongTextsHoldBackAllThePadCountCanReach) {
   const struct {
     int Bits, Blocks, Count;
   } cases[] = {{512, 300, 255}, {512, 300, 64}, {3072, 230, 0xFFFF}, {3072, 230, 60000}, {3072, 230, 384}};
   for (const auto& c : cases) {
+    if (c.Bits != GetParam()) continue;
     SCOPED_TRACE(testing::Message() << c.Bits << " bits, count " << c.Count);
     const Testing::FixtureKey& key = Testing::GetFixtureKey(c.Bits);
     TRSA rsa(nullptr);
@@ -414,3 +420,8 @@ TEST(StringCipherStream, LongTextsHoldBackAllThePadCountCanReach) {
     EXPECT_EQ(DecryptInPieces(decryptor, cipher, 1000), expected);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(KeySizes, StringCipherStreamSizes, testing::ValuesIn(Testing::FixtureKeySizes),
+                         [](const auto& info) { return "Bits" + std::to_string(info.param); });
+INSTANTIATE_TEST_SUITE_P(CountWidths, StringCipherStreamCounts, testing::Values(512, 3072),
+                         [](const auto& info) { return "Bits" + std::to_string(info.param); });
