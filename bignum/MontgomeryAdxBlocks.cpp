@@ -17,14 +17,13 @@
 //
 // No branch and no memory address depends on the operands or the modulus; time depends on nothing but
 // the size. The work frame holds secrets and is wiped before returning.
-#include <immintrin.h>
-
 #include <cstddef>
 
 #include "bignum/BigNumInternal.h"
 #include "bignum/MontgomeryInternal.h"
 
 #if QARVEX_HAVE_ADX_KERNELS
+#include <immintrin.h>
 
 namespace Rsa::MontDetail {
 
@@ -54,12 +53,14 @@ struct Frame {
   return b;
 }
 
-// The operands every block names: the nine window registers, the product halves, the frame, and the
-// frame offsets of its fields (the constants are printed without a '$' by %c).
+// The operands every block names: the nine window registers and the two halves of each product. The
+// inputs add the frame's address and the offsets of its fields (printed without a '$' by %c); the
+// assembly reads and writes the frame through that address, which the memory clobber covers; the
+// statements are volatile because no C++ code reads their register outputs.
 #define QB_WINDOW_OUTPUTS                                                                               \
   [t0] "=&r"(w[0]), [t1] "=&r"(w[1]), [t2] "=&r"(w[2]), [t3] "=&r"(w[3]), [t4] "=&r"(w[4]),            \
       [t5] "=&r"(w[5]), [t6] "=&r"(w[6]), [t7] "=&r"(w[7]), [t8] "=&r"(w[8]), [lo] "=&r"(lo), \
-      [hi] "=&r"(hi), [f] "+m"(f)
+      [hi] "=&r"(hi)
 
 // One multiply-add of a row: rdx*y[J], the low half into limb TJ on the carry chain, the high half into
 // limb TJ1 on the overflow chain.
@@ -84,29 +85,29 @@ struct Frame {
 
 // Row I of a product block: x[I] from the frame; the finished lowest limb A goes to t.
 #define QB_MUL_ROW(I, A, B, C, D, E, F, G, H, X)           \
-  "movq %c[xoff]+8*" #I "+%[f], %%rdx\n\t"                \
+  "movq %c[xoff]+8*" #I "(%[fp]), %%rdx\n\t"                \
   "xorl %k[t" #X "], %k[t" #X "]\n\t"                     \
   QB_ROW(A, B, C, D, E, F, G, H, X)                        \
-  "movq %[t" #A "], %c[toff]+8*" #I "+%[f]\n\t"
+  "movq %[t" #A "], %c[toff]+8*" #I "(%[fp])\n\t"
 
 // Row I of a reduction block: q := A * minv, kept in the frame; the row then clears A.
 #define QB_RED_ROW(I, A, B, C, D, E, F, G, H, X) \
   "movq %[t" #A "], %%rdx\n\t"                   \
-  "imulq %c[minv]+%[f], %%rdx\n\t"               \
-  "movq %%rdx, %c[xoff]+8*" #I "+%[f]\n\t"       \
+  "imulq %c[minv](%[fp]), %%rdx\n\t"               \
+  "movq %%rdx, %c[xoff]+8*" #I "(%[fp])\n\t"       \
   "xorl %k[t" #X "], %k[t" #X "]\n\t"            \
   QB_ROW(A, B, C, D, E, F, G, H, X)
 
 // Eight rows, the register names moving one place on at each, around a block's load and final add.
 #define QB_LOAD                                               \
-  "movq %c[toff]+0+%[f], %[t0]\n\t"                           \
-  "movq %c[toff]+8+%[f], %[t1]\n\t"                           \
-  "movq %c[toff]+16+%[f], %[t2]\n\t"                          \
-  "movq %c[toff]+24+%[f], %[t3]\n\t"                          \
-  "movq %c[toff]+32+%[f], %[t4]\n\t"                          \
-  "movq %c[toff]+40+%[f], %[t5]\n\t"                          \
-  "movq %c[toff]+48+%[f], %[t6]\n\t"                          \
-  "movq %c[toff]+56+%[f], %[t7]\n\t"
+  "movq %c[toff]+0(%[fp]), %[t0]\n\t"                           \
+  "movq %c[toff]+8(%[fp]), %[t1]\n\t"                           \
+  "movq %c[toff]+16(%[fp]), %[t2]\n\t"                          \
+  "movq %c[toff]+24(%[fp]), %[t3]\n\t"                          \
+  "movq %c[toff]+32(%[fp]), %[t4]\n\t"                          \
+  "movq %c[toff]+40(%[fp]), %[t5]\n\t"                          \
+  "movq %c[toff]+48(%[fp]), %[t6]\n\t"                          \
+  "movq %c[toff]+56(%[fp]), %[t7]\n\t"
 #define QB_ROWS(ROW)                                          \
   ROW(0, 0, 1, 2, 3, 4, 5, 6, 7, 8)                           \
   ROW(1, 1, 2, 3, 4, 5, 6, 7, 8, 0)                           \
@@ -117,15 +118,15 @@ struct Frame {
   ROW(6, 6, 7, 8, 0, 1, 2, 3, 4, 5)                           \
   ROW(7, 7, 8, 0, 1, 2, 3, 4, 5, 6)
 #define QB_ADD_HIGH                                           \
-  "addq %[t8], %c[toff]+64+%[f]\n\t"                          \
-  "adcq %[t0], %c[toff]+72+%[f]\n\t"                          \
-  "adcq %[t1], %c[toff]+80+%[f]\n\t"                          \
-  "adcq %[t2], %c[toff]+88+%[f]\n\t"                          \
-  "adcq %[t3], %c[toff]+96+%[f]\n\t"                          \
-  "adcq %[t4], %c[toff]+104+%[f]\n\t"                         \
-  "adcq %[t5], %c[toff]+112+%[f]\n\t"                         \
-  "adcq %[t6], %c[toff]+120+%[f]\n\t"                         \
-  "adcq $0, %c[toff]+128+%[f]\n\t"
+  "addq %[t8], %c[toff]+64(%[fp])\n\t"                          \
+  "adcq %[t0], %c[toff]+72(%[fp])\n\t"                          \
+  "adcq %[t1], %c[toff]+80(%[fp])\n\t"                          \
+  "adcq %[t2], %c[toff]+88(%[fp])\n\t"                          \
+  "adcq %[t3], %c[toff]+96(%[fp])\n\t"                          \
+  "adcq %[t4], %c[toff]+104(%[fp])\n\t"                         \
+  "adcq %[t5], %c[toff]+112(%[fp])\n\t"                         \
+  "adcq %[t6], %c[toff]+120(%[fp])\n\t"                         \
+  "adcq $0, %c[toff]+128(%[fp])\n\t"
 #define QB_BLOCK(ROW) QB_LOAD QB_ROWS(ROW) QB_ADD_HIGH
 // A block whose limbs of t are all zero before it: nothing to load or add, and no carry out.
 #define QB_FRESH_BLOCK(ROW)                                   \
@@ -138,14 +139,14 @@ struct Frame {
   "xorl %k[t6], %k[t6]\n\t"                                   \
   "xorl %k[t7], %k[t7]\n\t"                                   \
   QB_ROWS(ROW)                                                \
-  "movq %[t8], %c[toff]+64+%[f]\n\t"                          \
-  "movq %[t0], %c[toff]+72+%[f]\n\t"                          \
-  "movq %[t1], %c[toff]+80+%[f]\n\t"                          \
-  "movq %[t2], %c[toff]+88+%[f]\n\t"                          \
-  "movq %[t3], %c[toff]+96+%[f]\n\t"                          \
-  "movq %[t4], %c[toff]+104+%[f]\n\t"                         \
-  "movq %[t5], %c[toff]+112+%[f]\n\t"                         \
-  "movq %[t6], %c[toff]+120+%[f]\n\t"
+  "movq %[t8], %c[toff]+64(%[fp])\n\t"                          \
+  "movq %[t0], %c[toff]+72(%[fp])\n\t"                          \
+  "movq %[t1], %c[toff]+80(%[fp])\n\t"                          \
+  "movq %[t2], %c[toff]+88(%[fp])\n\t"                          \
+  "movq %[t3], %c[toff]+96(%[fp])\n\t"                          \
+  "movq %[t4], %c[toff]+104(%[fp])\n\t"                         \
+  "movq %[t5], %c[toff]+112(%[fp])\n\t"                         \
+  "movq %[t6], %c[toff]+120(%[fp])\n\t"
 
 // t[off .. off + 16] += x*y, x the 8 limbs at XOffset of the frame (in x or q). Fresh: t[off .. off + 15]
 // := x*y instead, whatever it held.
@@ -153,14 +154,14 @@ template <unsigned Off, std::size_t XOffset, bool Fresh = false>
 [[gnu::always_inline]] inline void MulBlock(Frame& f, const Limb* y) {
   Limb w[9], lo, hi;
   if constexpr (Fresh) {
-    __asm__(QB_FRESH_BLOCK(QB_MUL_ROW)
+    __asm__ volatile(QB_FRESH_BLOCK(QB_MUL_ROW)
             : QB_WINDOW_OUTPUTS
-            : [y] "r"(y), [toff] "i"(offsetof(Frame, t) + 8 * Off), [xoff] "i"(XOffset)
+            : [y] "r"(y), [fp] "r"(&f), [toff] "i"(offsetof(Frame, t) + 8 * Off), [xoff] "i"(XOffset)
             : "rdx", "cc", "memory");
   } else {
-    __asm__(QB_BLOCK(QB_MUL_ROW)
+    __asm__ volatile(QB_BLOCK(QB_MUL_ROW)
             : QB_WINDOW_OUTPUTS
-            : [y] "r"(y), [toff] "i"(offsetof(Frame, t) + 8 * Off), [xoff] "i"(XOffset)
+            : [y] "r"(y), [fp] "r"(&f), [toff] "i"(offsetof(Frame, t) + 8 * Off), [xoff] "i"(XOffset)
             : "rdx", "cc", "memory");
   }
 }
@@ -170,9 +171,9 @@ template <unsigned Off, std::size_t XOffset, bool Fresh = false>
 template <unsigned Off>
 [[gnu::always_inline]] inline void ReduceBlock(Frame& f, const Limb* m) {
   Limb w[9], lo, hi;
-  __asm__(QB_BLOCK(QB_RED_ROW)
+  __asm__ volatile(QB_BLOCK(QB_RED_ROW)
           : QB_WINDOW_OUTPUTS
-          : [y] "r"(m), [toff] "i"(offsetof(Frame, t) + 8 * Off), [xoff] "i"(offsetof(Frame, q) + 8 * Off),
+          : [y] "r"(m), [fp] "r"(&f), [toff] "i"(offsetof(Frame, t) + 8 * Off), [xoff] "i"(offsetof(Frame, q) + 8 * Off),
             [minv] "i"(offsetof(Frame, minv))
           : "rdx", "cc", "memory");
 }
@@ -181,14 +182,14 @@ template <unsigned Off>
 #define QB_DIAG_MEM(K, P0, P1)                       \
   "movq 8*" #K "(%[y]), %%rdx\n\t"                   \
   "mulxq %%rdx, %[lo], %[hi]\n\t"                    \
-  "movq %c[toff]+8*" #P0 "+%[f], %[t8]\n\t"          \
+  "movq %c[toff]+8*" #P0 "(%[fp]), %[t8]\n\t"          \
   "adcxq %[t8], %[t8]\n\t"                           \
   "adoxq %[lo], %[t8]\n\t"                           \
-  "movq %[t8], %c[toff]+8*" #P0 "+%[f]\n\t"          \
-  "movq %c[toff]+8*" #P1 "+%[f], %[t8]\n\t"          \
+  "movq %[t8], %c[toff]+8*" #P0 "(%[fp])\n\t"          \
+  "movq %c[toff]+8*" #P1 "(%[fp]), %[t8]\n\t"          \
   "adcxq %[t8], %[t8]\n\t"                           \
   "adoxq %[hi], %[t8]\n\t"                           \
-  "movq %[t8], %c[toff]+8*" #P1 "+%[f]\n\t"
+  "movq %[t8], %c[toff]+8*" #P1 "(%[fp])\n\t"
 #define QB_DIAG_REG(K, R0, R1)         \
   "movq 8*" #K "(%[y]), %%rdx\n\t"     \
   "mulxq %%rdx, %[lo], %[hi]\n\t"      \
@@ -203,13 +204,13 @@ template <unsigned Off>
 #define QB_SQ_ROW_END(TOP, RETIRED, P) \
   "movl $0, %k[lo]\n\t"                \
   "adcxq %[lo], %[t" #TOP "]\n\t"      \
-  "movq %[t" #RETIRED "], %c[toff]+8*" #P "+%[f]\n\t"
+  "movq %[t" #RETIRED "], %c[toff]+8*" #P "(%[fp])\n\t"
 
-// t[off .. off + 15] := a[0..7]^2 (overwritten, not added).
-template <unsigned Off>
-[[gnu::always_inline]] inline void SquareBlock(Frame& f, const Limb* a, std::size_t where = offsetof(Frame, t)) {
+// The 16 limbs at byte Dest of the frame := a[0..7]^2 (overwritten, not added).
+template <std::size_t Dest>
+[[gnu::always_inline]] inline void SquareBlock(Frame& f, const Limb* a) {
   Limb w[9], lo, hi;
-  __asm__(
+  __asm__ volatile(
       "xorl %k[t0], %k[t0]\n\t"
       "xorl %k[t1], %k[t1]\n\t"
       "xorl %k[t2], %k[t2]\n\t"
@@ -243,7 +244,7 @@ template <unsigned Off>
       // zero. Double the whole and add the squares: the doubling on the carry chain, the squares on the
       // overflow chain. The result is below 2^1024, so neither chain carries out.
       "xorl %k[t6], %k[t6]\n\t"
-      "movq $0, %c[toff]+%[f]\n\t"
+      "movq $0, %c[toff](%[fp])\n\t"
       QB_DIAG_MEM(0, 0, 1)
       QB_DIAG_MEM(1, 2, 3)
       QB_DIAG_MEM(2, 4, 5)
@@ -252,16 +253,16 @@ template <unsigned Off>
       QB_DIAG_REG(5, 1, 2)
       QB_DIAG_REG(6, 3, 4)
       QB_DIAG_REG(7, 5, 6)
-      "movq %[t7], %c[toff]+64+%[f]\n\t"
-      "movq %[t0], %c[toff]+72+%[f]\n\t"
-      "movq %[t1], %c[toff]+80+%[f]\n\t"
-      "movq %[t2], %c[toff]+88+%[f]\n\t"
-      "movq %[t3], %c[toff]+96+%[f]\n\t"
-      "movq %[t4], %c[toff]+104+%[f]\n\t"
-      "movq %[t5], %c[toff]+112+%[f]\n\t"
-      "movq %[t6], %c[toff]+120+%[f]\n\t"
+      "movq %[t7], %c[toff]+64(%[fp])\n\t"
+      "movq %[t0], %c[toff]+72(%[fp])\n\t"
+      "movq %[t1], %c[toff]+80(%[fp])\n\t"
+      "movq %[t2], %c[toff]+88(%[fp])\n\t"
+      "movq %[t3], %c[toff]+96(%[fp])\n\t"
+      "movq %[t4], %c[toff]+104(%[fp])\n\t"
+      "movq %[t5], %c[toff]+112(%[fp])\n\t"
+      "movq %[t6], %c[toff]+120(%[fp])\n\t"
       : QB_WINDOW_OUTPUTS
-      : [y] "r"(a), [toff] "i"(where + 8 * Off)
+      : [y] "r"(a), [fp] "r"(&f), [toff] "i"(Dest)
       : "rdx", "cc", "memory");
 }
 
@@ -295,19 +296,19 @@ template <unsigned N>
 // t[16 .. 32] := 0, by vector stores in assembly (the compiler turns a loop, even of vector stores, into
 // a string instruction, slow to start).
 [[gnu::always_inline]] inline void ClearUpperSum(Frame& f) {
-  __asm__("pxor %%xmm0, %%xmm0\n\t"
-          "movdqu %%xmm0, %c[t]+128+%[f]\n\t"
-          "movdqu %%xmm0, %c[t]+144+%[f]\n\t"
-          "movdqu %%xmm0, %c[t]+160+%[f]\n\t"
-          "movdqu %%xmm0, %c[t]+176+%[f]\n\t"
-          "movdqu %%xmm0, %c[t]+192+%[f]\n\t"
-          "movdqu %%xmm0, %c[t]+208+%[f]\n\t"
-          "movdqu %%xmm0, %c[t]+224+%[f]\n\t"
-          "movdqu %%xmm0, %c[t]+240+%[f]\n\t"
-          "movq $0, %c[t]+256+%[f]\n\t"
-          : [f] "+m"(f)
-          : [t] "i"(offsetof(Frame, t))
-          : "xmm0");
+  __asm__ volatile("pxor %%xmm0, %%xmm0\n\t"
+          "movdqu %%xmm0, %c[t]+128(%[fp])\n\t"
+          "movdqu %%xmm0, %c[t]+144(%[fp])\n\t"
+          "movdqu %%xmm0, %c[t]+160(%[fp])\n\t"
+          "movdqu %%xmm0, %c[t]+176(%[fp])\n\t"
+          "movdqu %%xmm0, %c[t]+192(%[fp])\n\t"
+          "movdqu %%xmm0, %c[t]+208(%[fp])\n\t"
+          "movdqu %%xmm0, %c[t]+224(%[fp])\n\t"
+          "movdqu %%xmm0, %c[t]+240(%[fp])\n\t"
+          "movq $0, %c[t]+256(%[fp])\n\t"
+          :
+          : [fp] "r"(&f), [t] "i"(offsetof(Frame, t))
+          : "xmm0", "memory");
 }
 
 }  // namespace
@@ -316,7 +317,7 @@ void SquareAdx8(Limb* r, const Limb* a, const MontModulus& mod) {
   Frame f;
   f.minv = mod.mInv;
   f.t[16] = 0;
-  SquareBlock<0>(f, a);
+  SquareBlock<offsetof(Frame, t)>(f, a);
   ReduceBlock<0>(f, mod.m);
   FinalSubtract<8>(r, f, mod.m);
   BNWipe(f.q, 0, offsetof(Frame, t) + 17 * sizeof(Limb) - offsetof(Frame, q));
@@ -348,7 +349,7 @@ void SquareAdx16(Limb* r, const Limb* a, const MontModulus& mod) {
   // x := 2*a0 mod 2^512; the bit shifted out asks for a1 to be added at limb 16.
   for (unsigned i = 0; i < 8; ++i) f.x[i] = (a[i] << 1) | (i > 0 ? a[i - 1] >> 63 : 0);
   const Limb topBit = ConstantTime::MaskFromBit<Limb>(a[7] >> 63);
-  SquareBlock<0>(f, a);
+  SquareBlock<offsetof(Frame, t)>(f, a);
   ReduceBlock<0>(f, m);
   MulBlock<8, offsetof(Frame, x)>(f, a + 8);
   unsigned char carry = 0;
@@ -357,7 +358,7 @@ void SquareAdx16(Limb* r, const Limb* a, const MontModulus& mod) {
   f.t[24] += carry;
   MulBlock<8, offsetof(Frame, q)>(f, m + 8);
   ReduceBlock<8>(f, m);
-  SquareBlock<0>(f, a + 8, offsetof(Frame, u));
+  SquareBlock<offsetof(Frame, u)>(f, a + 8);
   AddSquareBlock<16>(f);
   MulBlock<16, offsetof(Frame, q) + 64>(f, m + 8);
   FinalSubtract<16>(r, f, m);
