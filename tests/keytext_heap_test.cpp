@@ -10,11 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 
+#include "host/forms/FormFile.h"
 #include "rsa/RSA.h"
 #include "support/FixtureKeys.h"
+#include "support/ProgramRunner.h"
 
 namespace {
 
@@ -120,4 +123,29 @@ TEST(KeyTextHeap, PutPrivateKeyThenBurnLeavesNoCopyOfTheText) {
       EXPECT_EQ(freed.Containing(dBytes), 0);
     }
   }
+}
+
+// A form file that stores the private key: writing it and reading it back leave no copy of the key
+// text on the heap, neither in the form text as it grows nor in the file's contents as read, apart
+// from the loaded component's own, which Burn wipes.
+TEST(KeyTextHeap, FormFileWriteAndReadLeaveNoCopyOfThePrivateText) {
+  const System::AnsiString text = Testing::FixturePrivateKeyText(512);
+  const std::string field = PrivateField(text);
+  Testing::ScratchDirectory dir;
+  const std::string path = dir.File("key.dfm");
+  Rsa::TRSA source(nullptr);
+  source.SetKeyBits(Rsa::kb0512);
+  source.PutPublicKey(Testing::FixturePublicKeyText(512));
+  source.PutPrivateKey(text);
+
+  FreedBlocks freed;
+  freed.Start();
+  Classes::WriteComponentResFile(path, source);
+  std::unique_ptr<Rsa::TRSA> loaded(Classes::ReadComponentResFile<Rsa::TRSA>(path, nullptr));
+  ASSERT_EQ(loaded->PrivateKey().str(), text.str());
+  loaded->Burn();
+  loaded.reset();
+  freed.Stop();
+  EXPECT_EQ(freed.Containing(field.substr(0, 32)), 0);
+  EXPECT_EQ(freed.Containing(field.substr(field.size() - 32)), 0);
 }

@@ -68,23 +68,21 @@ int Precision(Rsa::TKeyBits bits) {
   return precision[bits];
 }
 
-// Everything the OnStatusUpdate handler saw, each time it ran.
-struct HandlerView {
-  std::string Status;
+// What the key store held each time the OnStatusUpdate handler ran, beside the status text.
+struct KeyStoreView {
   bool PublicLoaded;
   bool PrivateLoaded;
   BigNum Modulus;
 };
 
+// Records the status texts and, at the same calls, the key store's state.
 struct Recorder {
-  std::vector<HandlerView> Seen;
-  void Attach(TRSA& rsa) {
-    rsa.SetOnStatusUpdate([this, &rsa](System::TObject* sender) {
-      EXPECT_EQ(sender, &rsa);
-      Seen.push_back({rsa.Status().str(), Testing::PublicLoaded(rsa), Testing::PrivateLoaded(rsa),
-                      Testing::ModulusOf(rsa)});
-    });
-  }
+  std::vector<KeyStoreView> Views;
+  Testing::StatusRecorder Status;
+  explicit Recorder(TRSA& rsa)
+      : Status(rsa, [this, &rsa] {
+          Views.push_back({Testing::PublicLoaded(rsa), Testing::PrivateLoaded(rsa), Testing::ModulusOf(rsa)});
+        }) {}
 };
 
 enum class Key { Public, Private };
@@ -178,16 +176,15 @@ void CheckFailure(Key key, const FailureRow& row, bool otherLoaded) {
   const AnsiString previous = key == Key::Public ? pair.PublicText : pair.PrivateText;
   Load(rsa, key, previous);
   if (otherLoaded) Load(rsa, key == Key::Public ? Key::Private : Key::Public, key == Key::Public ? pair.PrivateText : pair.PublicText);
-  Recorder recorder;
-  recorder.Attach(rsa);
+  Recorder recorder(rsa);
 
   const Expected& expected = key == Key::Public ? row.AsPublic : row.AsPrivate;
   ExpectFailure([&] { Load(rsa, key, row.Text); }, expected);
 
   EXPECT_EQ(rsa.Status(), expected.Message);
-  ASSERT_EQ(recorder.Seen.size(), 1u);
-  const HandlerView& seen = recorder.Seen[0];
-  EXPECT_EQ(seen.Status, expected.Message);
+  EXPECT_EQ(recorder.Status.Seen, std::vector<std::string>{expected.Message});
+  ASSERT_EQ(recorder.Views.size(), 1u);
+  const KeyStoreView& seen = recorder.Views[0];
   EXPECT_FALSE(key == Key::Public ? seen.PublicLoaded : seen.PrivateLoaded);
 
   // The loading key is unloaded and keeps its previous text; the other key is untouched.
@@ -276,17 +273,15 @@ TEST(KeyText, SuccessfulLoadsStoreTheTextAndReport) {
   const KeyPairTexts pair;
   TRSA rsa(nullptr);
   rsa.SetKeyBits(Rsa::kb0512);
-  Recorder recorder;
-  recorder.Attach(rsa);
+  Recorder recorder(rsa);
 
   rsa.PutPublicKey(pair.PublicText);
   rsa.PutPrivateKey(pair.PrivateText);
   EXPECT_EQ(rsa.PublicKey(), pair.PublicText);
   EXPECT_EQ(rsa.PrivateKey(), pair.PrivateText);
-  ASSERT_EQ(recorder.Seen.size(), 2u);
-  EXPECT_EQ(recorder.Seen[0].Status, "Public key loaded OK");
-  EXPECT_TRUE(recorder.Seen[0].PublicLoaded);
-  EXPECT_EQ(recorder.Seen[1].Status, "Private key loaded OK");
+  EXPECT_EQ(recorder.Status.Seen, (std::vector<std::string>{"Public key loaded OK", "Private key loaded OK"}));
+  ASSERT_EQ(recorder.Views.size(), 2u);
+  EXPECT_TRUE(recorder.Views[0].PublicLoaded);
   BigNum a, b;
   rsa.GetPublicKey(a, b);
   EXPECT_TRUE(Same(a, pair.e));
@@ -304,7 +299,7 @@ TEST(KeyText, SuccessfulLoadsStoreTheTextAndReport) {
 
   // A signature loads silently.
   rsa.PutSignature(SignatureText(E50001, 16));
-  EXPECT_EQ(recorder.Seen.size(), 3u);
+  EXPECT_EQ(recorder.Status.Seen.size(), 3u);
   EXPECT_EQ(rsa.Status(), "Public key loaded OK");
 }
 
@@ -456,12 +451,10 @@ TEST(KeyText, AFailedSignatureChangesNothingButTheStatus) {
     TRSA rsa(nullptr);
     rsa.SetKeyBits(Rsa::kb0512);
     rsa.PutSignature(good);
-    Recorder recorder;
-    recorder.Attach(rsa);
+    Recorder recorder(rsa);
     ExpectFailure([&] { rsa.PutSignature(c.Text); }, {typeid(Sysutils::EConvertError), c.Message});
     EXPECT_EQ(rsa.Status(), c.Message);
-    ASSERT_EQ(recorder.Seen.size(), 1u);
-    EXPECT_EQ(recorder.Seen[0].Status, c.Message);
+    EXPECT_EQ(recorder.Status.Seen, std::vector<std::string>{c.Message});
     EXPECT_EQ(rsa.Signature(), good);
     EXPECT_TRUE(Testing::SignatureLoaded(rsa));
     EXPECT_TRUE(Same(Testing::SigValueOf(rsa), Filled(16, 0x85EBCA6B)));

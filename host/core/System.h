@@ -5,6 +5,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -116,5 +117,29 @@ class TObject {
   // Destroys the object; calling it on a null pointer does nothing.
   static void Free(TObject* object) { delete object; }
 };
+
+// Overwrites count bytes at area with zeros, even when the area is about to be freed or go out of
+// scope: the optimiser cannot remove it.
+void WipeBytes(void* area, std::size_t count) noexcept;
+
+// An allocator that wipes every block before it goes back to the heap, so a string built up from a
+// secret (a key text in a form) leaves no copy behind when it grows or dies. Strings short enough to
+// live inside the string object itself are not covered; key texts are far longer.
+template <class T>
+struct TWipingAllocator {
+  using value_type = T;
+  TWipingAllocator() = default;
+  template <class U>
+  TWipingAllocator(const TWipingAllocator<U>&) noexcept {}  // NOLINT: converting, as allocators are
+  T* allocate(std::size_t n) { return std::allocator<T>().allocate(n); }
+  void deallocate(T* p, std::size_t n) noexcept {
+    WipeBytes(p, n * sizeof(T));
+    std::allocator<T>().deallocate(p, n);
+  }
+  friend bool operator==(const TWipingAllocator&, const TWipingAllocator&) { return true; }
+};
+
+// A byte string whose storage is wiped whenever it is released.
+using TWipedString = std::basic_string<char, std::char_traits<char>, TWipingAllocator<char>>;
 
 }  // namespace System

@@ -82,8 +82,9 @@ T* ReadComponentResFile(const std::string& fileName, TComponent* owner);
 // ---- Implementation details of the typed readers ----
 namespace FormFileDetail {
 // Reads text whose errors are reported under source ("Form file" or a file name).
-TComponent* Read(const std::string& text, const std::string& source, TComponent* owner);
-std::string LoadFile(const std::string& fileName);
+TComponent* Read(std::string_view text, const std::string& source, TComponent* owner);
+// The whole file, in storage that is wiped when released.
+System::TWipedString LoadFile(const std::string& fileName);
 // Destroys root and raises EReadError unless it is a T.
 template <class T>
 T* Expect(TComponent* root, const std::string& source) {
@@ -106,8 +107,9 @@ T* ReadComponentRes(const std::string& text, TComponent* owner) {
 template <class T>
   requires std::is_base_of_v<TComponent, T>
 T* ReadComponentResFile(const std::string& fileName, TComponent* owner) {
-  const std::string text = FormFileDetail::LoadFile(fileName);
-  return FormFileDetail::Expect<T>(FormFileDetail::Read(text, fileName, owner), fileName);
+  const System::TWipedString text = FormFileDetail::LoadFile(fileName);
+  return FormFileDetail::Expect<T>(FormFileDetail::Read(std::string_view(text.data(), text.size()), fileName, owner),
+                                   fileName);
 }
 
 }  // namespace Classes

@@ -1,10 +1,13 @@
 // Reading form files: components are created by class name, named, and given their properties
 // through the write accessors in the order the class declares them, whatever the order of the lines
 // (a key text is only valid once the key size before it is set).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "host/forms/FormFile.h"
@@ -63,18 +66,24 @@ struct THeader {
   TLineNumber Line;
 };
 
-// One property line, parsed and checked, waiting to be applied.
+// One property line, parsed and checked, waiting to be applied. A string value may be a private key
+// text: it is wiped when the pending property goes, applied or not.
 struct TPendingProperty {
   std::size_t Index = 0;  // the property's place in its class's declaration
   const TPropInfo* Prop = nullptr;
   int Ordinal = 0;
   System::AnsiString String;
   TNotifyEvent Event;
+
+  TPendingProperty() = default;
+  TPendingProperty(TPendingProperty&&) = default;
+  TPendingProperty& operator=(TPendingProperty&&) = default;
+  ~TPendingProperty() { System::WipeBytes(String.data(), std::size_t(String.Length())); }
 };
 
 class TFormReader {
  public:
-  TFormReader(const std::string& text, std::string source) : FSource(std::move(source)) { SplitLines(text); }
+  TFormReader(std::string_view text, std::string source) : FSource(std::move(source)) { SplitLines(text); }
 
   TComponent* Read(TComponent* owner) {
     const TLine* first = NextLine();
@@ -92,7 +101,7 @@ class TFormReader {
   }
 
  private:
-  void SplitLines(const std::string& text) {
+  void SplitLines(std::string_view text) {
     std::string_view rest(text);
     if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);  // byte-order mark of an edited file
     TLineNumber number = 1;
@@ -223,7 +232,8 @@ class TFormReader {
       }
       case TPropKind::String: {
         Assign(prop->SetString, *line, name);
-        pending.String = System::AnsiString(ReadString(cur, line, name));
+        const System::TWipedString value = ReadString(cur, line, name);
+        pending.String = System::AnsiString(std::string_view(value.data(), value.size()));
         break;
       }
       case TPropKind::Event: {
@@ -248,9 +258,10 @@ class TFormReader {
     if (!cur.RestIsBlank()) Fail<EReadError>(line.Number, "unexpected text after the value of " + name);
   }
 
-  // Quoted runs and #nn codes, joined; a trailing '+' continues the string on the next line.
-  std::string ReadString(TCursor& cur, const TLine*& line, const std::string& name) {
-    std::string value;
+  // Quoted runs and #nn codes, joined; a trailing '+' continues the string on the next line. The value
+  // grows in wiped storage: it may be a private key text.
+  System::TWipedString ReadString(TCursor& cur, const TLine*& line, const std::string& name) {
+    System::TWipedString value;
     TCursor here = cur;
     while (true) {
       here.SkipSpaces();
@@ -328,20 +339,36 @@ class TFormReader {
 
 namespace FormFileDetail {
 
-TComponent* Read(const std::string& text, const std::string& source, TComponent* owner) {
+TComponent* Read(std::string_view text, const std::string& source, TComponent* owner) {
   // The standard root class is always available to form files.
   static const bool formRegistered = (RegisterClass<TForm>(), true);
   (void)formRegistered;
   return TFormReader(text, source).Read(owner);
 }
 
-std::string LoadFile(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw EFilerError("Cannot open form file '" + fileName + "'");
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw EFilerError("Cannot read form file '" + fileName + "'");
-  return std::move(text).str();
+// Read straight into wiped storage, without a stream's own buffer: the file may hold a private key.
+System::TWipedString LoadFile(const std::string& fileName) {
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EFilerError("Cannot open form file '" + fileName + "'");
+  const struct TClose {
+    int Fd;
+    ~TClose() { ::close(Fd); }
+  } closeOnExit{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) throw EFilerError("Cannot read form file '" + fileName + "'");
+  const std::size_t expected = S_ISREG(info.st_mode) && info.st_size > 0 ? std::size_t(info.st_size) : 0;
+  System::TWipedString text(expected + 1, '\0');  // one byte over, so the end is seen without growing
+  std::size_t used = 0;
+  while (true) {
+    if (used == text.size()) text.resize(text.size() * 2);  // the file grew since fstat
+    const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw EFilerError("Cannot read form file '" + fileName + "'");
+    if (got == 0) break;
+    used += std::size_t(got);
+  }
+  text.resize(used);
+  return text;
 }
 
 }  // namespace FormFileDetail
@@ -355,7 +382,8 @@ TComponent* ReadComponentRes(const std::string& text, TComponent* owner, const s
 }
 
 TComponent* ReadComponentResFile(const std::string& fileName, TComponent* owner) {
-  return FormFileDetail::Read(FormFileDetail::LoadFile(fileName), fileName, owner);
+  const System::TWipedString text = FormFileDetail::LoadFile(fileName);
+  return FormFileDetail::Read(std::string_view(text.data(), text.size()), fileName, owner);
 }
 
 }  // namespace Classes

@@ -9,8 +9,7 @@ bool IsIdentifier(std::string_view text) {
   return true;
 }
 
-std::string StringLiteral(std::string_view bytes) {
-  std::string out;
+void AppendStringLiteral(System::TWipedString& out, std::string_view bytes) {
   bool quoted = false;
   for (const char ch : bytes) {
     const auto c = static_cast<unsigned char>(ch);
@@ -19,14 +18,14 @@ std::string StringLiteral(std::string_view bytes) {
       quoted = !quoted;
     }
     if (!quoted) {
-      out += '#' + std::to_string(c);
+      out += '#';
+      out += std::to_string(c);
     } else {
       out += ch;
       if (ch == '\'') out += '\'';
     }
   }
   if (quoted) out += '\'';
-  return out;
 }
 
 }  // namespace Classes::FormSyntax

@@ -8,9 +8,11 @@ namespace Classes {
 
 namespace {
 
+// Every string the writer builds uses wiped storage: a component's text may hold a private key, and a
+// string that grows leaves its old buffer behind on the heap.
 class TFormWriter {
  public:
-  std::string Text;
+  System::TWipedString Text;
   bool HoldsSecret = false;  // a secret property was written
 
   void WriteObject(const TComponent& component, int depth) {
@@ -31,8 +33,19 @@ class TFormWriter {
   }
 
  private:
+  // Overwrites a string property's value, the getter's own copy, when it is no longer needed.
+  struct TWipeOnExit {
+    System::AnsiString& Value;
+    ~TWipeOnExit() { System::WipeBytes(Value.data(), std::size_t(Value.Length())); }
+  };
+
+  void BeginProperty(const std::string& indent, const TPropInfo& prop) {
+    Text += indent;
+    Text += prop.Name;
+    Text += " = ";
+  }
+
   void WriteProperty(const TComponent& component, const TPropInfo& prop, const std::string& indent) {
-    std::string value;
     switch (prop.Kind) {
       case TPropKind::Enumeration: {
         if (!prop.GetOrdinal) return;
@@ -41,14 +54,17 @@ class TFormWriter {
         if (ordinal < 0 || ordinal >= int(prop.EnumNames.size()))
           throw EWriteError("Cannot write " + prop.Name + " of '" + component.Name().str() + "': value " +
                             std::to_string(ordinal) + " has no identifier");
-        value = prop.EnumNames[std::size_t(ordinal)];
+        BeginProperty(indent, prop);
+        Text += prop.EnumNames[std::size_t(ordinal)];
         break;
       }
       case TPropKind::String: {
         if (!prop.GetString) return;
-        const System::AnsiString text = prop.GetString(component);
+        System::AnsiString text = prop.GetString(component);
+        const TWipeOnExit wipe{text};
         if (text.IsEmpty()) return;
-        value = FormSyntax::StringLiteral(text.str());
+        BeginProperty(indent, prop);
+        FormSyntax::AppendStringLiteral(Text, text.str());
         HoldsSecret = HoldsSecret || prop.Secret;
         break;
       }
@@ -60,11 +76,12 @@ class TFormWriter {
         if (!FormSyntax::IsIdentifier(handler.Name()))
           throw EWriteError("Cannot write " + prop.Name + " of '" + component.Name().str() + "': handler name '" +
                             handler.Name() + "' is not an identifier");
-        value = handler.Name();
+        BeginProperty(indent, prop);
+        Text += handler.Name();
         break;
       }
     }
-    Text += indent + prop.Name + " = " + value + "\n";
+    Text += '\n';
   }
 };
 
@@ -73,24 +90,16 @@ class TFormWriter {
 std::string WriteComponentRes(const TComponent& root) {
   TFormWriter writer;
   writer.WriteObject(root, 1);
-  return std::move(writer.Text);
+  return std::string(writer.Text.data(), writer.Text.size());
 }
 
 void WriteComponentResFile(const std::string& fileName, const TComponent& root) {
-  TFormWriter writer;
-  // The text may hold a private key: overwrite it once written, on every path.
-  struct WipeText {
-    std::string& Text;
-    ~WipeText() {
-      volatile char* bytes = Text.data();
-      for (std::size_t i = 0; i < Text.size(); ++i) bytes[i] = 0;
-    }
-  } wipe{writer.Text};
+  TFormWriter writer;  // its text is wiped when it goes, on every path
   writer.WriteObject(root, 1);
   // A form holding a secret is never readable by others, not even for a moment.
   const auto access = writer.HoldsSecret ? Sysutils::TFileAccess::OwnerOnly : Sysutils::TFileAccess::Keep;
   try {
-    Sysutils::WriteFileAtomic(fileName, writer.Text, access);
+    Sysutils::WriteFileAtomic(fileName, std::string_view(writer.Text.data(), writer.Text.size()), access);
   } catch (const Sysutils::EFileWriteError& error) {
     throw EFilerError(error.Message());
   }

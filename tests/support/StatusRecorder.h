@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -12,13 +13,15 @@
 
 namespace Testing {
 
-// Attaches an OnStatusUpdate handler that records the Status text at each call.
+// Attaches an OnStatusUpdate handler that records the Status text at each call and runs `alsoSee`,
+// which can record whatever else the test wants to know at that moment (the loaded flags, say).
 struct StatusRecorder {
   std::vector<std::string> Seen;
-  explicit StatusRecorder(Rsa::TRSA& rsa) {
-    rsa.SetOnStatusUpdate([this, &rsa](System::TObject* sender) {
+  explicit StatusRecorder(Rsa::TRSA& rsa, std::function<void()> alsoSee = {}) {
+    rsa.SetOnStatusUpdate([this, &rsa, alsoSee = std::move(alsoSee)](System::TObject* sender) {
       EXPECT_EQ(sender, &rsa);
       Seen.push_back(rsa.Status().str());
+      if (alsoSee) alsoSee();
     });
   }
 };
