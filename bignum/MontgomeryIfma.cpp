@@ -480,15 +480,23 @@ void MontPowerPublicIfmaVarTime(Limb* r, const Limb* base, const Digit* c, unsig
   PublicIfma(r, base, c, cDigits, mod, true);
 }
 
-void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second) {
+namespace {
+
+// The pair; with plain, each r receives the ordinary value (base/R)^e mod m instead of its Montgomery
+// form, which spares the scalar products into the form and back out of it.
+void PairIfma(const MontExpJob& first, const MontExpJob& second, bool plain) {
   // Both run the same windows: as many bits as the longer exponent, the shorter one reading zeros above
   // its own length.
   const unsigned bits = first.expBits > second.expBits ? first.expBits : second.expBits;
   const unsigned n = first.mod->limbs;
   if (bits == 0) {
     for (unsigned j = 0; j < n; ++j) {
-      first.r[j] = first.mod->one[j];
-      second.r[j] = second.mod->one[j];
+      first.r[j] = plain ? (j == 0 ? 1 : 0) : first.mod->one[j];
+      second.r[j] = plain ? (j == 0 ? 1 : 0) : second.mod->one[j];
+    }
+    if (plain) {  // 1 mod m, which is 0 modulo 1
+      SubtractIfNotBelow(first.r, first.mod->m, n);
+      SubtractIfNotBelow(second.r, second.mod->m, n);
     }
     return;
   }
@@ -506,11 +514,24 @@ void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second) {
     default: DualExp<5, false, 40>(w, first, second, bits); break;
   }
   // The exponents and the bases have been read; a result may be over its own base.
-  FinishHalf(first, w.wide[0], w.q, w.half[0].power, lanes);
-  FinishHalf(second, w.wide[1], w.q, w.half[1].power, lanes);
+  if (plain) {
+    From52(first.r, n, w.half[0].power, lanes);
+    SubtractIfNotBelow(first.r, first.mod->m, n);
+    From52(second.r, n, w.half[1].power, lanes);
+    SubtractIfNotBelow(second.r, second.mod->m, n);
+  } else {
+    FinishHalf(first, w.wide[0], w.q, w.half[0].power, lanes);
+    FinishHalf(second, w.wide[1], w.q, w.half[1].power, lanes);
+  }
   BNWipe(&w, 0, sizeof w);
   MontWipeStack();
 }
+
+}  // namespace
+
+void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second) { PairIfma(first, second, false); }
+
+void MontPowerPairIfma(const MontExpJob& first, const MontExpJob& second) { PairIfma(first, second, true); }
 
 #else  // no kernel in this build
 
@@ -540,6 +561,14 @@ void MontExpIfma(const MontExpJob& job) {
 bool IfmaPairSupports(const MontModulus&, const MontModulus&) { return false; }
 
 void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second) { MontExpPairGeneric(first, second); }
+
+void MontPowerPairIfma(const MontExpJob& first, const MontExpJob& second) {
+  Limb q[2 * MontLimbs], one[MontLimbs] = {1};
+  MontExpPairGeneric(first, second);
+  MontProduct(first.r, first.r, one, *first.mod, q);
+  MontProduct(second.r, second.r, one, *second.mod, q);
+  BNWipe(q, 0, sizeof q);
+}
 
 #endif
 

@@ -26,6 +26,10 @@ bool IfmaPairSupports(const MontModulus& first, const MontModulus& second);
 // exponent length, and nothing about the bases or the exponents' bits decides a branch, a loop count or
 // a memory address; time depends on the limb count and the two exponent lengths only.
 void MontExpPairIfma(const MontExpJob& first, const MontExpJob& second);
+// The same, but each r receives the ordinary value (base/R)^exponent mod m (below m) rather than its
+// Montgomery form: what the recombination of the two halves needs, without the scalar products that
+// would make the form and take it apart again.
+void MontPowerPairIfma(const MontExpJob& first, const MontExpJob& second);
 
 // One exponentiation on the same kernel, for moduli of 16, 24 or 32 limbs (IfmaSingleSupports), on a
 // processor where IfmaAvailable() holds. The kernel's products are bound by the multiplier's latency,

@@ -4,6 +4,7 @@
 // exponentiation modulo n when the check fails or the factors are unknown. The Montgomery contexts and
 // CRT values are built on first use after a key change and kept until the next.
 #include "bignum/Montgomery.h"
+#include "bignum/MontgomeryIfma.h"
 #include "rsa/ConstantTimeLimbs.h"
 #include "rsa/KeyCache.h"
 #include "rsa/RSA.h"
@@ -57,7 +58,7 @@ unsigned BlockDigits(const BigNum& in, unsigned precision) {
 struct PrivateWork {
   Limb c[MontLimbs], cp[MontLimbs], cq[MontLimbs], mp[MontLimbs], mq[2 * MontLimbs], h[MontLimbs];
   Limb unit[MontLimbs], m[2 * MontLimbs], check[MontLimbs];
-  Digit digits[4 * MontLimbs];
+  Digit digits[4 * MontLimbs], power[2 * MontLimbs];
   Limb q[2 * MontLimbs];
   Limb scratch[3 * MontLimbs];
   MontExpWork exp;
@@ -74,13 +75,17 @@ unsigned CrtPower(PrivateWork& w, const TKeyCache& k, const BigNum& in, unsigned
   MontToForm(w.cq, in, inDigits, Q, w.scratch);
   const MontExpJob first{w.mp, w.cp, k.Dp, k.DpBits, &P};
   const MontExpJob second{w.mq, w.cq, k.Dq, k.DqBits, &Q};
-  SelectMontExpPair(P, Q)(first, second);
-
-  // Out of Montgomery form: mp < p, mq < q < p.
-  Zero(w.unit, pl);
-  w.unit[0] = 1;
-  MontProduct(w.mp, w.mp, w.unit, P, w.q);
-  MontProduct(w.mq, w.mq, w.unit, Q, w.q);
+  if (SelectedMontKernel() == MontKernel::Ifma && IfmaPairSupports(P, Q)) {
+    // The vector pair hands back the ordinary values: mp < p, mq < q < p.
+    MontPowerPairIfma(first, second);
+  } else {
+    SelectMontExpPair(P, Q)(first, second);
+    // Out of Montgomery form: mp < p, mq < q < p.
+    Zero(w.unit, pl);
+    w.unit[0] = 1;
+    MontProduct(w.mp, w.mp, w.unit, P, w.q);
+    MontProduct(w.mq, w.mq, w.unit, Q, w.q);
+  }
   if (CrtFaultInjected()) w.mp[0] ^= 1;
 
   // Garner: h = (mp - mq) * q^-1 mod p, then m = mq + h*q, which is below p*q.
@@ -92,6 +97,29 @@ unsigned CrtPower(PrivateWork& w, const TKeyCache& k, const BigNum& in, unsigned
   Multiply(w.m, w.h, pl, Q.m, ql);
   AddMasked(w.m, w.m, w.mq, ~Limb{0}, ml);
   return ml;
+}
+
+// Whether the CRT result w.m (ml limbs) gives the block back under the public exponent e: a fault in
+// either half would otherwise hand out a value that reveals a factor of n. The check works modulo n
+// with n's own context, apart from every value the halves used. Where the vector kernel serves n and
+// the block fits n's limbs, it compares ordinary values: the kernel gives m^e mod n itself, and the
+// block's product by R mod n is the block reduced modulo n, which spares two scalar products over
+// comparing Montgomery forms.
+bool CrtResultHolds(PrivateWork& w, const MontModulus& N, const BigNum& e, const BigNum& in, unsigned inDigits,
+                    unsigned ml) {
+  const unsigned nl = N.limbs;
+  ToDigits(w.digits, 2 * ml, w.m, ml);
+  if (SelectedMontKernel() == MontKernel::Ifma && IfmaSingleSupports(N) && inDigits <= 2 * nl) {
+    MontPowerPublicVarTime(w.power, 2 * nl, w.digits, 2 * ml, e, BigNumDigits, N);
+    FromDigits(w.check, w.power, 2 * nl, nl);
+    FromDigits(w.c, in, inDigits, nl);
+    MontProduct(w.c, w.c, N.one, N, w.q);
+  } else {
+    MontToForm(w.c, in, inDigits, N, w.scratch);
+    MontToForm(w.check, w.digits, 2 * ml, N, w.scratch);
+    MontExpPublicVarTime(w.check, w.check, e, BigNumDigits, N, w.q);
+  }
+  return PublicOutcome(MaskEqual(w.check, w.c, nl));
 }
 
 }  // namespace
@@ -122,17 +150,11 @@ void TRSA::PrivateBlock(BigNum& out, const BigNum& in) {
 
   PrivateWork w;
   const MontModulus& N = k.N;
-  const unsigned nl = N.limbs;
   const unsigned inDigits = BlockDigits(in, unsigned(FPrecision));
-  MontToForm(w.c, in, inDigits, N, w.scratch);
   if (k.CrtReady) {
     const unsigned ml = CrtPower(w, k, in, inDigits);
-    // The result must give the block back under the public exponent: a fault in either half would
-    // otherwise hand out a value that reveals a factor of n. On a mismatch the plain path below runs.
-    ToDigits(w.digits, 2 * ml, w.m, ml);
-    MontToForm(w.check, w.digits, 2 * ml, N, w.scratch);
-    MontExpPublicVarTime(w.check, w.check, FPubExp, BigNumDigits, N, w.q);
-    if (PublicOutcome(MaskEqual(w.check, w.c, nl))) {
+    // On a mismatch the plain path below runs.
+    if (CrtResultHolds(w, N, FPubExp, in, inDigits, ml)) {
       ToDigits(out.Digits, BigNumDigits, w.m, ml);
       BNWipe(&w, 0, sizeof w);
       MontWipeStack();
@@ -140,6 +162,7 @@ void TRSA::PrivateBlock(BigNum& out, const BigNum& in) {
     }
     CountCrtFallback();
   }
+  MontToForm(w.c, in, inDigits, N, w.scratch);
   MontExp(w.m, w.c, FPrivExp, 32 * BNDigits(FPrivExp, BigNumDigits), N, w.exp);
   MontFromForm(out, BigNumDigits, w.m, N, w.scratch);
   BNWipe(&w, 0, sizeof w);

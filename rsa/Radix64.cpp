@@ -94,7 +94,24 @@ System::AnsiString Radix64Decode(std::string_view text) {
   unsigned char* out = bytes.bytes();
   unsigned acc = 0;
   unsigned valid = 1;
-  for (std::size_t i = 0; i < length; ++i) {
+  // Whole groups first, 64 characters at a time: their values in one pass that the compiler can run on
+  // vector registers, then three bytes from each four. What is left of the text follows one by one.
+  std::size_t i = 0;
+  unsigned char values[64];
+  for (; i + sizeof values <= length; i += sizeof values) {
+    for (std::size_t j = 0; j < sizeof values; ++j)
+      values[j] = static_cast<unsigned char>(DecodeValue(static_cast<unsigned char>(text[i + j]), valid));
+    for (std::size_t j = 0; j < sizeof values; j += 4) {
+      const unsigned group = unsigned(values[j]) << 18 | unsigned(values[j + 1]) << 12 |
+                             unsigned(values[j + 2]) << 6 | values[j + 3];
+      out[0] = static_cast<unsigned char>(group >> 16);
+      out[1] = static_cast<unsigned char>(group >> 8);
+      out[2] = static_cast<unsigned char>(group);
+      out += 3;
+    }
+  }
+  BNWipe(values, 0, sizeof values);
+  for (; i < length; ++i) {
     const unsigned v = DecodeValue(static_cast<unsigned char>(text[i]), valid);
     switch (i % 4) {
       case 0: acc = (v << 2) & 0xFF; break;

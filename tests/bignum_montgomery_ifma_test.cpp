@@ -1,8 +1,8 @@
-// The pair of exponentiations on the IFMA kernels, and one exponentiation alone on them, against GMP and
-// the scalar kernels, at every modulus length they serve: moduli at both ends of their limb count, bases
-// at and around the modulus (0, 1, m - 1, m, above m), exponents 0, 1, all ones, random, short, and cut
-// to a length that is not a whole number of digits, with the two halves given different cases so that a
-// mix-up between them shows.
+// The pair of exponentiations on the IFMA kernels (results in Montgomery form or as ordinary values), and
+// one exponentiation alone on them, against GMP and the scalar kernels, at every modulus length they
+// serve: moduli at both ends of their limb count, bases at and around the modulus (0, 1, m - 1, m,
+// above m), exponents 0, 1, all ones, random, short, and cut to a length that is not a whole number of
+// digits, with the two halves given different cases so that a mix-up between them shows.
 // Skipped on processors without IFMA.
 #include <gtest/gtest.h>
 
@@ -135,6 +135,13 @@ struct Half {
   }
 };
 
+// An ordinary value of limbs 64-bit limbs as digits.
+Digits PlainDigits(const Limb* x, unsigned limbs) {
+  Digits a(ArrayDigits, 0);
+  for (unsigned j = 0; j < 2 * limbs; ++j) a[j] = static_cast<Digit>(x[j / 2] >> (32 * (j % 2)));
+  return a;
+}
+
 class DualIfma : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -170,6 +177,12 @@ TEST_F(DualIfma, MatchesGmpAndTheScalarPairAtEverySupportedLength) {
         EXPECT_EQ(Mpz(a1), PowerMod(b1, c1, bits1, d1)) << "first half, " << where;
         EXPECT_EQ(Mpz(a2), PowerMod(b2, c2, bits2, d2)) << "second half, " << where;
 
+        // The pair that hands back the ordinary values, as the recombination takes them.
+        Half o1(mod1, b1, c1, bits1), o2(mod2, b2, c2, bits2);
+        MontPowerPairIfma(o1.Job(overBase), o2.Job(overBase));
+        EXPECT_EQ(PlainDigits(overBase ? o1.form : o1.result, limbs), a1) << "first half, plain result, " << where;
+        EXPECT_EQ(PlainDigits(overBase ? o2.form : o2.result, limbs), a2) << "second half, plain result, " << where;
+
         Half s1(mod1, b1, c1, bits1), s2(mod2, b2, c2, bits2);
         MontExpWork work;
         MontExpScalar(s1.result, s1.form, c1.data(), bits1, mod1, work);
@@ -194,9 +207,7 @@ TEST_F(DualIfma, MatchesGmpAndTheScalarPairAtEverySupportedLength) {
           EXPECT_EQ(v1.Value(overBase), wantPublic) << "public exponent, " << where;
           Half p1(mod1, b1, c1, bits1);
           MontPowerPublicIfmaVarTime(p1.result, p1.form, c1.data(), ArrayDigits, mod1);
-          Digits plain(ArrayDigits, 0);
-          for (unsigned j = 0; j < 2 * limbs; ++j) plain[j] = static_cast<Digit>(p1.result[j / 2] >> (32 * (j % 2)));
-          EXPECT_EQ(plain, wantPublic) << "public exponent, plain result, " << where;
+          EXPECT_EQ(PlainDigits(p1.result, limbs), wantPublic) << "public exponent, plain result, " << where;
         }
       }
     }

@@ -95,9 +95,10 @@ TEST(Radix64, BitsThatFillNoWholeByteAreDropped) {
   EXPECT_EQ(Radix64Encode(Radix64Decode("yz")), "yk");
 }
 
-TEST(Radix64, EveryLengthUpToNineRoundTripsAndMatchesAnIndependentCodec) {
+// Every short length, and lengths around the 64-character blocks the decoder takes whole.
+TEST(Radix64, ShortAndBlockEdgeLengthsRoundTripAndMatchAnIndependentCodec) {
   std::mt19937 random(20240611);
-  for (int length = 0; length <= 9; ++length) {
+  for (int length : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 46, 47, 48, 49, 95, 96, 97, 256}) {
     for (int trial = 0; trial < 50; ++trial) {
       std::string raw(std::size_t(length), '\0');
       for (char& c : raw) c = static_cast<char>(random() & 0xFF);
@@ -154,6 +155,16 @@ TEST(Radix64, AnInvalidCharacterAnywhereRefusesTheWholeText) {
       ADD_FAILURE() << "accepted \"" << text << "\"";
     } catch (const Sysutils::EConvertError& e) {
       EXPECT_EQ(e.Message(), "Error converting from Base64 - invalid character") << text;
+    }
+  }
+  // A long text, decoded in blocks and a rest: a bad character at any position refuses it.
+  const std::string valid = Radix64Encode(AnsiString(std::string(100, 'x'))).str();
+  ASSERT_EQ(valid.size(), 134u);
+  for (std::size_t position = 0; position < valid.size(); ++position) {
+    for (const char bad : {'!', '\0', '='}) {
+      std::string text = valid;
+      text[position] = bad;
+      EXPECT_THROW(Radix64Decode(text), Sysutils::EConvertError) << "position " << position;
     }
   }
 }
