@@ -35,8 +35,9 @@ struct ModExpOperands {
 };
 const ModExpOperands& OperandsFor(unsigned bits);
 
-// The private-key comparison at 2048 bits against OpenSSL with its AVX-512 IFMA path masked: registered
-// only in the child process that the runner starts with that mask in its environment.
+// The private-key comparisons at 1024 and 2048 bits with both sides on their scalar code (OpenSSL with its
+// AVX-512 IFMA path masked, ours on the ADX/BMI2 kernels, or the portable ones without them): registered
+// only in the child process that the runner starts with that configuration in its environment.
 inline constexpr const char* ScalarPeerFlag = "--qarvex-scalar-peer";
 void RegisterScalarPeerBenchmarks();
 

@@ -1,10 +1,12 @@
 // Runs every benchmark and ends with one line per comparison, `RATIO <name> <ours/peer>`, from the
 // medians of CPU time of the repetitions (below 1 means ours is faster).
 //
-// One comparison needs OpenSSL configured differently: `private-2048-scalar` masks OpenSSL's AVX-512
-// IFMA path, which OpenSSL reads from the environment (OPENSSL_ia32cap) once, when it initialises. The
-// runner therefore starts itself again with that variable set and a flag under which the child runs
-// that comparison alone; the child's table is passed through and its RATIO line joins the others.
+// Two comparisons need both libraries configured differently: `private-1024-scalar` and
+// `private-2048-scalar` show what a processor without AVX-512 IFMA sees, OpenSSL with its IFMA path masked
+// and ours on its scalar kernels (ADX/BMI2 where the processor has them, else portable). Both read their
+// configuration from the environment (OPENSSL_ia32cap, QARVEX_KERNEL) once, when they initialise, so the
+// runner starts itself again with those variables set and a flag under which the child runs these
+// comparisons alone; the child's table is passed through and its RATIO lines join the others.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "BenchOperands.h"
+#include "bignum/MontgomeryInternal.h"
 
 namespace {
 
@@ -94,17 +97,29 @@ bool FilterSelects(int argc, char** argv, const std::string& name) {
   }
 }
 
+const std::vector<std::string> ScalarPeerUnavailable = {"RATIO private-1024-scalar n/a",
+                                                        "RATIO private-2048-scalar n/a"};
+
+// Our best scalar kernel family on this processor.
+const char* ScalarKernel() {
+#if QARVEX_HAVE_ADX_KERNELS
+  if (Rsa::MontDetail::ProcessorHasAdx()) return "adx";
+#endif
+  return "portable";
+}
+
 // Runs this program again as the child described above; passes its output through and returns its
 // RATIO lines.
 std::vector<std::string> RunScalarPeerChild() {
   char self[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length <= 0) return {"RATIO private-2048-scalar n/a"};
+  if (length <= 0) return ScalarPeerUnavailable;
   self[length] = 0;
-  const std::string command = std::string("OPENSSL_ia32cap='") + MaskedIfma + "' '" + self + "' " + Bench::ScalarPeerFlag;
+  const std::string command = std::string("OPENSSL_ia32cap='") + MaskedIfma + "' QARVEX_KERNEL=" + ScalarKernel() +
+                              " '" + self + "' " + Bench::ScalarPeerFlag;
   std::fflush(stdout);
   FILE* child = popen(command.c_str(), "r");
-  if (child == nullptr) return {"RATIO private-2048-scalar n/a"};
+  if (child == nullptr) return ScalarPeerUnavailable;
   std::vector<std::string> ratios;
   char line[4096];
   while (std::fgets(line, sizeof line, child) != nullptr) {
@@ -118,7 +133,7 @@ std::vector<std::string> RunScalarPeerChild() {
       std::fputs(line, stdout);
     }
   }
-  if (pclose(child) != 0 || ratios.empty()) return {"RATIO private-2048-scalar n/a"};
+  if (pclose(child) != 0 || ratios.empty()) return ScalarPeerUnavailable;
   return ratios;
 }
 
@@ -136,11 +151,14 @@ int ScalarPeerMain(char* program) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   const auto& medians = reporter.Medians();
-  const auto ours = medians.find("private-scalar/ours/2048"), peer = medians.find("private-scalar/openssl/2048");
-  if (ours == medians.end() || peer == medians.end() || peer->second <= 0) {
-    std::printf("RATIO private-2048-scalar n/a\n");
-  } else {
-    std::printf("RATIO private-2048-scalar %.3f\n", ours->second / peer->second);
+  for (const char* bits : {"1024", "2048"}) {
+    const auto ours = medians.find(std::string("private-scalar/ours/") + bits);
+    const auto peer = medians.find(std::string("private-scalar/openssl/") + bits);
+    if (ours == medians.end() || peer == medians.end() || peer->second <= 0) {
+      std::printf("RATIO private-%s-scalar n/a\n", bits);
+    } else {
+      std::printf("RATIO private-%s-scalar %.3f\n", bits, ours->second / peer->second);
+    }
   }
   return 0;
 }
@@ -164,7 +182,8 @@ int main(int argc, char** argv) {
 
   // The child's table comes after this process's; its RATIO line follows this process's lines.
   std::vector<std::string> childRatios;
-  if (FilterSelects(argc, argv, "private-scalar/ours/2048")) childRatios = RunScalarPeerChild();
+  if (FilterSelects(argc, argv, "private-scalar/ours/1024") || FilterSelects(argc, argv, "private-scalar/ours/2048"))
+    childRatios = RunScalarPeerChild();
 
   const auto& medians = reporter.Medians();
   std::printf("\n");

@@ -75,6 +75,11 @@ void SquareAdx(Limb* r, const Limb* a, const MontModulus& mod, Limb* t);
 // Fixed-size kernels, fully unrolled (MontgomeryAdxFixed.cpp): the Montgomery product for 8 limbs. Same
 // contract as MontProduct; no work area.
 void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod);
+// Kernels of 8 by 8 limb blocks (MontgomeryAdxBlocks.cpp): the Montgomery square for 8 limbs, the product
+// and the square for 16. Same contracts as MontProduct/MontSquare; no work area.
+void SquareAdx8(Limb* r, const Limb* a, const MontModulus& mod);
+void ProductAdx16(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod);
+void SquareAdx16(Limb* r, const Limb* a, const MontModulus& mod);
 // The doublings of DoubleModulo for 8 limbs with the value in registers: r := 2^count * r with m added
 // or subtracted at each step as the sign asks; returns the sign limb (0, or all ones when the value
 // ended negative), which the caller resolves. m must be odd.

@@ -82,6 +82,9 @@ void Square(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q
 void ProductAdx(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) { Rsa::MontDetail::ProductAdx(r, a, b, mod, q); }
 void SquareAdx(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q) { Rsa::MontDetail::SquareAdx(r, a, mod, q); }
 void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb*) { Rsa::MontDetail::ProductAdx8(r, a, b, mod); }
+void SquareAdx8(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) { Rsa::MontDetail::SquareAdx8(r, a, mod); }
+void ProductAdx16(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb*) { Rsa::MontDetail::ProductAdx16(r, a, b, mod); }
+void SquareAdx16(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) { Rsa::MontDetail::SquareAdx16(r, a, mod); }
 // The set-up's modular doublings at 8 limbs, from a value below m.
 void DoublingsAdx8(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
   for (unsigned j = 0; j < 8; ++j) r[j] = a[j];
@@ -132,6 +135,9 @@ std::vector<Kernel> KernelsToCheck() {
       kernels.push_back({"ADX square", limbs, SquareAdx});
     }
     kernels.push_back({"ADX 8-limb product", 8, ProductAdx8});
+    kernels.push_back({"ADX 8-limb square", 8, SquareAdx8});
+    kernels.push_back({"ADX 16-limb blocks product", 16, ProductAdx16});
+    kernels.push_back({"ADX 16-limb blocks square", 16, SquareAdx16});
     kernels.push_back({"ADX 8-limb doublings", 8, DoublingsAdx8});
   }
 #endif
