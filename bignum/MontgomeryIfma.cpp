@@ -370,11 +370,13 @@ QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const MontExpJob& first, const 
     SelectEntry<Z, Tail>(h2.power, h2.table, entries, WindowValue(second.exponent, second.expBits, pos, bits - pos));
   while (pos > 0) {
     pos -= window;
-    for (unsigned s = 0; s < window; ++s)
-      DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, h1.power, h1, h2.power, h2.power, h2.power, h2);
+    // The entry is read before the squarings, which do not touch it: the reads then run beside the
+    // squarings' chain of dependent products instead of after it.
     SelectEntry<Z, Tail>(h1.entry, h1.table, entries, WindowValue(first.exponent, first.expBits, pos, window));
     if constexpr (Pair)
       SelectEntry<Z, Tail>(h2.entry, h2.table, entries, WindowValue(second.exponent, second.expBits, pos, window));
+    for (unsigned s = 0; s < window; ++s)
+      DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, h1.power, h1, h2.power, h2.power, h2.power, h2);
     DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, h1.entry, h1, h2.power, h2.power, h2.entry, h2);
   }
   DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, w.unit, h1, h2.power, h2.power, w.unit, h2);
