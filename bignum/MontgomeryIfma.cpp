@@ -182,8 +182,9 @@ QARVEX_IFMA_INLINE void ProductStep(Regs<Z, Tail>& acc, const Regs<Z, Tail>& a, 
   const __m512i zero = _mm512_setzero_si512();
   const __m512i b = _mm512_set1_epi64(static_cast<long long>(bi));
   const __m256i b4 = _mm512_castsi512_si256(b);
-  const __m512i y = _mm512_add_epi64(_mm512_madd52lo_epu64(zero, acc.v[0], k0),
-                                     _mm512_madd52lo_epu64(zero, a.v[0], _mm512_set1_epi64(static_cast<long long>(bk))));
+  // a0*bk does not wait for acc: it enters as the addend of acc0*k0, so one multiply lies on the chain.
+  const __m512i ak = _mm512_madd52lo_epu64(zero, a.v[0], _mm512_set1_epi64(static_cast<long long>(bk)));
+  const __m512i y = _mm512_madd52lo_epu64(ak, acc.v[0], k0);
   Regs<Z, Tail> high;
 #pragma GCC unroll 8
   for (int k = 0; k < Z; ++k) acc.v[k] = _mm512_madd52lo_epu64(acc.v[k], a.v[k], b);
@@ -369,11 +370,13 @@ QARVEX_IFMA_TARGET void DualExp(DualWorkArea& w, const MontExpJob& first, const 
     SelectEntry<Z, Tail>(h2.power, h2.table, entries, WindowValue(second.exponent, second.expBits, pos, bits - pos));
   while (pos > 0) {
     pos -= window;
-    for (unsigned s = 0; s < window; ++s)
-      DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, h1.power, h1, h2.power, h2.power, h2.power, h2);
+    // The entry is read before the squarings, which do not touch it: the reads then run beside the
+    // squarings' chain of dependent products instead of after it.
     SelectEntry<Z, Tail>(h1.entry, h1.table, entries, WindowValue(first.exponent, first.expBits, pos, window));
     if constexpr (Pair)
       SelectEntry<Z, Tail>(h2.entry, h2.table, entries, WindowValue(second.exponent, second.expBits, pos, window));
+    for (unsigned s = 0; s < window; ++s)
+      DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, h1.power, h1, h2.power, h2.power, h2.power, h2);
     DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, h1.entry, h1, h2.power, h2.power, h2.entry, h2);
   }
   DualProduct<Z, Tail, N, Pair>(h1.power, h1.power, w.unit, h1, h2.power, h2.power, w.unit, h2);
