@@ -46,6 +46,62 @@ void SelectEntry(Limb* r, const Limb* columns, unsigned entries, unsigned n, Lim
   }
 }
 
+// The powers base^0 .. base^(entries - 1) one after another in powers, then regrouped limb by limb in
+// columns for the masked reads. q is a product's work area.
+void BuildPowerTable(Limb* powers, Limb* columns, const Limb* base, unsigned entries, const MontModulus& mod,
+                     Limb* q) {
+  const unsigned n = mod.limbs;
+  for (unsigned j = 0; j < n; ++j) {
+    powers[j] = mod.one[j];
+    powers[n + j] = base[j];
+  }
+  for (unsigned e = 2; e < entries; ++e) {
+    if (e % 2 == 0)
+      MontSquare(powers + e * n, powers + e / 2 * n, mod, q);
+    else
+      MontProduct(powers + e * n, powers + (e - 1) * n, powers + n, mod, q);
+  }
+  for (unsigned e = 0; e < entries; ++e)
+    for (unsigned j = 0; j < n; ++j) columns[j * entries + e] = powers[e * n + j];
+}
+
+// The largest halves the lockstep pair takes: the halves of 2048-bit keys. Its tables then fit a small
+// work area.
+constexpr unsigned LockstepLimbs = 16;
+
+// Two exponentiations of the same length on moduli of the same limb count, step by step side by side:
+// each squaring or product of one half is followed by the same step of the other, which does not wait
+// for it, so the processor overlaps the end of one with the start of the next (each step's result
+// feeds the same half's next step, whose start otherwise waits for the final subtraction). Same
+// sequence of operations per half as MontExpScalar, so the same results and the same constant time.
+void MontExpPairLockstep(const MontExpJob& first, const MontExpJob& second) {
+  const MontExpJob* const jobs[2] = {&first, &second};
+  const unsigned n = first.mod->limbs, expBits = first.expBits;
+  const unsigned cDigits = (expBits + 31) / 32;
+  const unsigned window = WindowBits(expBits);
+  const unsigned entries = 1u << window;
+  struct Half {
+    Limb powers[MaxWindowEntries * LockstepLimbs];
+    Limb columns[MaxWindowEntries * LockstepLimbs];
+    Limb entry[LockstepLimbs];
+    Limb q[2 * LockstepLimbs];
+  } h[2];
+  // Both tables first: each reads its base, which may be its own result area, before any result is written.
+  for (unsigned k = 0; k < 2; ++k) BuildPowerTable(h[k].powers, h[k].columns, jobs[k]->base, entries, *jobs[k]->mod, h[k].q);
+  unsigned pos = expBits - (expBits % window == 0 ? window : expBits % window);
+  for (unsigned k = 0; k < 2; ++k)
+    SelectEntry(jobs[k]->r, h[k].columns, entries, n, WindowValue(jobs[k]->exponent, cDigits, pos, expBits - pos));
+  while (pos > 0) {
+    pos -= window;
+    for (unsigned s = 0; s < window; ++s)
+      for (unsigned k = 0; k < 2; ++k) MontSquare(jobs[k]->r, jobs[k]->r, *jobs[k]->mod, h[k].q);
+    for (unsigned k = 0; k < 2; ++k)
+      SelectEntry(h[k].entry, h[k].columns, entries, n, WindowValue(jobs[k]->exponent, cDigits, pos, window));
+    for (unsigned k = 0; k < 2; ++k) MontProduct(jobs[k]->r, jobs[k]->r, h[k].entry, *jobs[k]->mod, h[k].q);
+  }
+  BNWipe(h, 0, sizeof h);
+}
+
 // The product kernels keep their running columns in registers, and the compiler may spill some of them
 // to the stack, where they would outlive the call. This frame lies where the kernels' frames lay, below
 // the caller's, and its wipe overwrites whatever they left there. On 32-bit machines, where every limb
@@ -75,20 +131,7 @@ void MontExpScalar(Limb* r, const Limb* base, const Digit* c, unsigned expBits, 
   const unsigned window = WindowBits(expBits);
   const unsigned entries = 1u << window;
 
-  // The powers base^0 .. base^(2^w - 1) one after another, then regrouped limb by limb for the reads.
-  Limb* powers = w.powers;
-  for (unsigned j = 0; j < n; ++j) {
-    powers[j] = mod.one[j];
-    powers[n + j] = base[j];
-  }
-  for (unsigned e = 2; e < entries; ++e) {
-    if (e % 2 == 0)
-      MontSquare(powers + e * n, powers + e / 2 * n, mod, w.q);
-    else
-      MontProduct(powers + e * n, powers + (e - 1) * n, powers + n, mod, w.q);
-  }
-  for (unsigned e = 0; e < entries; ++e)
-    for (unsigned j = 0; j < n; ++j) w.columns[j * entries + e] = powers[e * n + j];
+  BuildPowerTable(w.powers, w.columns, base, entries, mod, w.q);
 
   // The top window takes what is left over when the bits are cut into whole windows from the bottom.
   unsigned pos = expBits - (expBits % window == 0 ? window : expBits % window);
@@ -148,6 +191,9 @@ void MontExpPublicScalarVarTime(Limb* r, const Limb* base, const Digit* c, unsig
 }
 
 void MontExpPairGeneric(const MontExpJob& first, const MontExpJob& second) {
+  if (first.expBits == second.expBits && first.expBits > 0 && first.mod->limbs == second.mod->limbs &&
+      first.mod->limbs <= LockstepLimbs)
+    return MontExpPairLockstep(first, second);
   MontExpWork w;
   MontExp(first.r, first.base, first.exponent, first.expBits, *first.mod, w);
   MontExp(second.r, second.base, second.exponent, second.expBits, *second.mod, w);

@@ -167,7 +167,9 @@ struct MontExpJob {
 // Two independent constant-time exponentiations, such as the two halves of a private-key operation by
 // the Chinese remainder theorem. Same contract as MontExp for each job.
 using MontExpPairFn = void (*)(const MontExpJob& first, const MontExpJob& second);
-// Runs the two jobs one after the other with MontExp.
+// Runs the two jobs on the scalar kernels: step by step side by side when both scan the same number of
+// bits on moduli of the same limb count up to 16 (the halves of keys up to 2048 bits), which overlaps
+// the end of each step with the start of the other half's; otherwise one after the other with MontExp.
 void MontExpPairGeneric(const MontExpJob& first, const MontExpJob& second);
 // The pair implementation for these two moduli on this processor: where a kernel computes both halves
 // at once (a vector unit working on both), it is chosen here; otherwise MontExpPairGeneric.

@@ -394,3 +394,46 @@ TEST(MontgomeryExponentiation, KeySizedModuliWithFullExponentsMatchGmp) {
     EXPECT_TRUE(a.GuardsIntact() && over.GuardsIntact());
   }
 }
+
+// The pair of exponentiations behind private keys on the scalar kernels, against GMP: side by side (same
+// length, up to 16 limbs) and one after the other (17 limbs, or exponents of different lengths), with
+// extreme bases and exponents, each result written over its own base.
+TEST(MontgomeryExponentiation, ScalarPairMatchesGmp) {
+  OperandSource src(0x9A12);
+  struct Case {
+    unsigned limbs;
+    unsigned secondBitsShort;  // the second exponent scans this many bits fewer
+  };
+  for (const Case& pc : {Case{1, 0}, Case{8, 0}, Case{16, 0}, Case{16, 64}, Case{17, 0}}) {
+    for (int kind = 0; kind < 4; ++kind) {
+      const unsigned n = pc.limbs;
+      MontModulus mod[2];
+      Mpz m[2], b[2], c[2];
+      Digits exponent[2];
+      Limb r[2][MontLimbs];
+      MontExpJob jobs[2];
+      for (int h = 0; h < 2; ++h) {
+        Digits d = src.Make(2 * n, Shape::Random);
+        d[0] |= 1;
+        d[2 * n - 1] |= 0x80000000u;
+        MontSetup(mod[h], d.data(), 2 * n);
+        m[h] = Mpz(d);
+        const unsigned bits = 64 * n - (h == 1 ? pc.secondBitsShort : 0);
+        exponent[h] = src.Make(bits / 32, Shape::Random);
+        if (kind == 1) std::fill(exponent[h].begin(), exponent[h].end(), 0xFFFFFFFFu);
+        if (kind == 2) std::fill(exponent[h].begin(), exponent[h].end(), 0);
+        c[h] = Mpz(exponent[h]);
+        b[h] = Mpz(BelowModulus(src, m[h], n, kind + 3 * h));  // each half meets a random base
+        DigitsToLimbs(r[h], TimesR(b[h], 1, m[h], n).ToDigits(2 * n), n);
+        jobs[h] = {r[h], r[h], exponent[h].data(), bits, &mod[h]};
+      }
+      MontExpPairGeneric(jobs[0], jobs[1]);
+      for (int h = 0; h < 2; ++h) {
+        Mpz power;
+        mpz_powm(power, b[h], c[h], m[h]);
+        ASSERT_EQ(Mpz(LimbsToDigits(r[h], n)), TimesR(power, 1, m[h], n))
+            << n << " limbs, half " << h << ", kind " << kind << ", second shorter by " << pc.secondBitsShort;
+      }
+    }
+  }
+}
