@@ -72,7 +72,7 @@ void ProductFixed(benchmark::State& s) {
 void SquareFixed(benchmark::State& s) {
   if (!Rsa::MontDetail::ProcessorHasAdx()) return SkipWithoutAdx(s);
   if (s.range(0) == 8)
-    Run(s, [](auto r, auto a, auto, auto& m, auto) { Rsa::MontDetail::SquareAdx8(r, a, m); });
+    Run(s, [](auto r, auto a, auto, auto& m, auto q) { Rsa::MontDetail::SquareAdx8(r, a, m, q); });
   else
     Run(s, [](auto r, auto a, auto, auto& m, auto) { Rsa::MontDetail::SquareAdx16(r, a, m); });
 }

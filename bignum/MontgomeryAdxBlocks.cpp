@@ -15,8 +15,10 @@
 // The square replaces a0*b1 + a1*b0 by (2*a0 mod B)*a1 plus a1 when a0's top bit is set, and the
 // diagonal blocks by squares. The sum is below 2m; one subtraction under a mask finishes.
 //
-// No branch and no memory address depends on the operands or the modulus; time depends on nothing but
-// the size. The work frame holds secrets and is wiped before returning.
+// The 8-limb square reduces with the sum's upper half in registers and finishes there, in the caller's
+// work area; the 16-limb kernels work in a frame of their own, which they wipe before returning. No
+// branch and no memory address depends on the operands or the modulus; time depends on nothing but the
+// size.
 #include <cstddef>
 
 #include "bignum/BigNumInternal.h"
@@ -30,7 +32,6 @@ namespace Rsa::MontDetail {
 namespace {
 
 // Everything the blocks address, in one frame that the assembly reaches through one operand.
-// The 8-limb square uses q[0 .. 7] and t[0 .. 16] only, which lie together so that one wipe covers them.
 struct Frame {
   Limb minv;    // -1/m mod 2^64
   Limb q[16];   // the reduction multipliers
@@ -206,9 +207,9 @@ template <unsigned Off>
   "adcxq %[lo], %[t" #TOP "]\n\t"      \
   "movq %[t" #RETIRED "], %c[toff]+8*" #P "(%[fp])\n\t"
 
-// The 16 limbs at byte Dest of the frame := a[0..7]^2 (overwritten, not added).
+// The 16 limbs at byte Dest of the area at base := a[0..7]^2 (overwritten, not added).
 template <std::size_t Dest>
-[[gnu::always_inline]] inline void SquareBlock(Frame& f, const Limb* a) {
+[[gnu::always_inline]] inline void SquareBlock(void* base, const Limb* a) {
   Limb w[9], lo, hi;
   __asm__ volatile(
       "xorl %k[t0], %k[t0]\n\t"
@@ -262,7 +263,7 @@ template <std::size_t Dest>
       "movq %[t5], %c[toff]+112(%[fp])\n\t"
       "movq %[t6], %c[toff]+120(%[fp])\n\t"
       : QB_WINDOW_OUTPUTS
-      : [y] "r"(a), [fp] "r"(&f), [toff] "i"(Dest)
+      : [y] "r"(a), [fp] "r"(base), [toff] "i"(Dest)
       : "rdx", "cc", "memory");
 }
 
@@ -276,21 +277,19 @@ template <unsigned Off>
 }
 
 // r := t[n .. 2n] - m when that is not negative, else t[n .. 2n - 1]; the top limb t[2n] is 0 or 1 and
-// the value below 2m. Subtracts, then adds m back under the mask of the borrow.
+// the value below 2m. One borrow chain, then a choice under the mask of the borrow, limb by limb with
+// no chain, so the result is ready soon after the subtraction. r may be an operand: every operand has
+// been read when this runs.
 template <unsigned N>
 [[gnu::always_inline]] inline void FinalSubtract(Limb* r, const Frame& f, const Limb* m) {
   unsigned char borrow = 0;
-  Limb d[N];
 #pragma GCC unroll 16
   for (unsigned i = 0; i < N; ++i)
-    borrow = SubBorrow(borrow, f.t[N + i], m[i], d[i]);
-  Limb mask;  // all ones when negative: add m back
-  SubBorrow(borrow, f.t[2 * N], 0, mask);
-  unsigned char carry = 0;
+    borrow = SubBorrow(borrow, f.t[N + i], m[i], r[i]);
+  Limb keep;  // all ones when negative: keep the value as it was
+  SubBorrow(borrow, f.t[2 * N], 0, keep);
 #pragma GCC unroll 16
-  for (unsigned i = 0; i < N; ++i)
-    carry = AddCarry(carry, d[i], m[i] & mask, r[i]);
-  BNWipe(d, 0, sizeof d);
+  for (unsigned i = 0; i < N; ++i) r[i] = (f.t[N + i] & keep) | (r[i] & ~keep);
 }
 
 // t[16 .. 32] := 0, by vector stores in assembly (the compiler turns a loop, even of vector stores, into
@@ -311,16 +310,78 @@ template <unsigned N>
           : "xmm0", "memory");
 }
 
+// Row I of the 8-limb reduction: as QB_RED_ROW, with -1/m read next to m and q not kept.
+#define QB_RED8_ROW(I, A, B, C, D, E, F, G, H, X) \
+  "movq %[t" #A "], %%rdx\n\t"                    \
+  "imulq %c[minv](%[y]), %%rdx\n\t"               \
+  "xorl %k[t" #X "], %k[t" #X "]\n\t"             \
+  QB_ROW(A, B, C, D, E, F, G, H, X)
+
+// r := t/2^512 mod m for t (16 limbs at t) below m*2^512: the reduction rows in registers, the upper
+// half added, then m subtracted under a choice by the borrow. r's address comes in a register where the build leaves one (builds
+// that keep a frame pointer have one fewer), else from the stack, once t has been read.
+[[gnu::always_inline]] inline void Reduce8(Limb* r, Limb* t, const MontModulus& mod) {
+  Limb w[9], lo, hi;
+  Limb* base = t;  // t, then r
+  __asm__ volatile(
+      QB_LOAD
+      QB_ROWS(QB_RED8_ROW)
+      // Limbs 8 .. 15 in t8, t0, ..., t6; t7 is zero and takes the carry.
+      "addq 64(%[fp]), %[t8]\n\t"
+      "adcq 72(%[fp]), %[t0]\n\t"
+      "adcq 80(%[fp]), %[t1]\n\t"
+      "adcq 88(%[fp]), %[t2]\n\t"
+      "adcq 96(%[fp]), %[t3]\n\t"
+      "adcq 104(%[fp]), %[t4]\n\t"
+      "adcq 112(%[fp]), %[t5]\n\t"
+      "adcq 120(%[fp]), %[t6]\n\t"
+      "adcq $0, %[t7]\n\t"
+      // The value, t8, t0, ..., t6 and the top bit in t7, is below 2m: store it, subtract m, and where
+      // that borrows take the stored limbs back (cmov reads them whatever the borrow).
+      "movq %[rp], %[fp]\n\t"
+      "movq %[t8], 0(%[fp])\n\t"
+      "movq %[t0], 8(%[fp])\n\t"
+      "movq %[t1], 16(%[fp])\n\t"
+      "movq %[t2], 24(%[fp])\n\t"
+      "movq %[t3], 32(%[fp])\n\t"
+      "movq %[t4], 40(%[fp])\n\t"
+      "movq %[t5], 48(%[fp])\n\t"
+      "movq %[t6], 56(%[fp])\n\t"
+      "subq 0(%[y]), %[t8]\n\t"
+      "sbbq 8(%[y]), %[t0]\n\t"
+      "sbbq 16(%[y]), %[t1]\n\t"
+      "sbbq 24(%[y]), %[t2]\n\t"
+      "sbbq 32(%[y]), %[t3]\n\t"
+      "sbbq 40(%[y]), %[t4]\n\t"
+      "sbbq 48(%[y]), %[t5]\n\t"
+      "sbbq 56(%[y]), %[t6]\n\t"
+      "sbbq $0, %[t7]\n\t"
+      "cmovcq 0(%[fp]), %[t8]\n\t"
+      "cmovcq 8(%[fp]), %[t0]\n\t"
+      "cmovcq 16(%[fp]), %[t1]\n\t"
+      "cmovcq 24(%[fp]), %[t2]\n\t"
+      "cmovcq 32(%[fp]), %[t3]\n\t"
+      "cmovcq 40(%[fp]), %[t4]\n\t"
+      "cmovcq 48(%[fp]), %[t5]\n\t"
+      "cmovcq 56(%[fp]), %[t6]\n\t"
+      "movq %[t8], 0(%[fp])\n\t"
+      "movq %[t0], 8(%[fp])\n\t"
+      "movq %[t1], 16(%[fp])\n\t"
+      "movq %[t2], 24(%[fp])\n\t"
+      "movq %[t3], 32(%[fp])\n\t"
+      "movq %[t4], 40(%[fp])\n\t"
+      "movq %[t5], 48(%[fp])\n\t"
+      "movq %[t6], 56(%[fp])\n\t"
+      : QB_WINDOW_OUTPUTS, [fp] "+r"(base)
+      : [y] "r"(mod.m), [rp] "rm"(r), [toff] "i"(0), [minv] "i"(offsetof(MontModulus, mInv) - offsetof(MontModulus, m))
+      : "rdx", "cc", "memory");
+}
+
 }  // namespace
 
-void SquareAdx8(Limb* r, const Limb* a, const MontModulus& mod) {
-  Frame f;
-  f.minv = mod.mInv;
-  f.t[16] = 0;
-  SquareBlock<offsetof(Frame, t)>(f, a);
-  ReduceBlock<0>(f, mod.m);
-  FinalSubtract<8>(r, f, mod.m);
-  BNWipe(f.q, 0, offsetof(Frame, t) + 17 * sizeof(Limb) - offsetof(Frame, q));
+void SquareAdx8(Limb* r, const Limb* a, const MontModulus& mod, Limb* t) {
+  SquareBlock<0>(t, a);
+  Reduce8(r, t, mod);
 }
 
 void ProductAdx16(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod) {
@@ -349,7 +410,7 @@ void SquareAdx16(Limb* r, const Limb* a, const MontModulus& mod) {
   // x := 2*a0 mod 2^512; the bit shifted out asks for a1 to be added at limb 16.
   for (unsigned i = 0; i < 8; ++i) f.x[i] = (a[i] << 1) | (i > 0 ? a[i - 1] >> 63 : 0);
   const Limb topBit = ConstantTime::MaskFromBit<Limb>(a[7] >> 63);
-  SquareBlock<offsetof(Frame, t)>(f, a);
+  SquareBlock<offsetof(Frame, t)>(&f, a);
   ReduceBlock<0>(f, m);
   MulBlock<8, offsetof(Frame, x)>(f, a + 8);
   unsigned char carry = 0;
@@ -358,7 +419,7 @@ void SquareAdx16(Limb* r, const Limb* a, const MontModulus& mod) {
   f.t[24] += carry;
   MulBlock<8, offsetof(Frame, q)>(f, m + 8);
   ReduceBlock<8>(f, m);
-  SquareBlock<offsetof(Frame, u)>(f, a + 8);
+  SquareBlock<offsetof(Frame, u)>(&f, a + 8);
   AddSquareBlock<16>(f);
   MulBlock<16, offsetof(Frame, q) + 64>(f, m + 8);
   FinalSubtract<16>(r, f, m);
@@ -375,6 +436,7 @@ void SquareAdx16(Limb* r, const Limb* a, const MontModulus& mod) {
 #undef QB_ROWS
 #undef QB_ADD_HIGH
 #undef QB_FRESH_BLOCK
+#undef QB_RED8_ROW
 #undef QB_DIAG_MEM
 #undef QB_DIAG_REG
 #undef QB_SQ_ROW_START

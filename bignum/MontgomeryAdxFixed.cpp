@@ -53,7 +53,8 @@ static_assert(offsetof(Frame8, a) == 0 && offsetof(Frame8, b) == 8 && offsetof(F
 // value += q*m, which clears A; A then takes the carries out of X and becomes the new top limb, so the
 // next row names the registers one place on. The pointers are reloaded from the frame as each pass
 // needs them, so that the whole product takes thirteen registers (builds that keep a frame pointer, as
-// sanitizer builds do, leave fourteen).
+// sanitizer builds do, leave fourteen). r's address comes in the fourteenth where there is one, else
+// from the stack, and is needed only at the end.
 #define QX_ROW8(I, A, B, C, D, E, F, G, H, X)         \
   "movq " QX_A "%[f], %[p]\n\t"                     \
   "movq 8*" #I "(%[p]), %%rdx\n\t"                  \
@@ -89,8 +90,17 @@ void Product8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod) {
       QX_ROW8(5, 5, 6, 7, 8, 0, 1, 2, 3, 4)
       QX_ROW8(6, 6, 7, 8, 0, 1, 2, 3, 4, 5)
       QX_ROW8(7, 7, 8, 0, 1, 2, 3, 4, 5, 6)
-      // The value, limbs t8, t0, ..., t6 and the top bit in t7, is below 2m: subtract m, then add it
-      // back times the borrow (0 or 1), by mulx, which leaves the carry flag alone.
+      // The value, limbs t8, t0, ..., t6 and the top bit in t7, is below 2m: store it in r, subtract m,
+      // and where that borrows take the stored limbs back (cmov reads them whatever the borrow).
+      "movq %[rp], %[lo]\n\t"
+      "movq %[t8], 0(%[lo])\n\t"
+      "movq %[t0], 8(%[lo])\n\t"
+      "movq %[t1], 16(%[lo])\n\t"
+      "movq %[t2], 24(%[lo])\n\t"
+      "movq %[t3], 32(%[lo])\n\t"
+      "movq %[t4], 40(%[lo])\n\t"
+      "movq %[t5], 48(%[lo])\n\t"
+      "movq %[t6], 56(%[lo])\n\t"
       "subq 0(%[p]), %[t8]\n\t"
       "sbbq 8(%[p]), %[t0]\n\t"
       "sbbq 16(%[p]), %[t1]\n\t"
@@ -100,37 +110,27 @@ void Product8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod) {
       "sbbq 48(%[p]), %[t5]\n\t"
       "sbbq 56(%[p]), %[t6]\n\t"
       "sbbq $0, %[t7]\n\t"
-      "movq %[t7], %%rdx\n\t"
-      "andl $1, %%edx\n\t"  // also clears the carry flag
-      "mulxq 0(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[t8]\n\t"
-      "mulxq 8(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[t0]\n\t"
-      "mulxq 16(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[t1]\n\t"
-      "mulxq 24(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[t2]\n\t"
-      "mulxq 32(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[t3]\n\t"
-      "mulxq 40(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[t4]\n\t"
-      "mulxq 48(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[t5]\n\t"
-      "mulxq 56(%[p]), %[lo], %[hi]\n\t"
-      "adcxq %[lo], %[t6]\n\t"
+      "cmovcq 0(%[lo]), %[t8]\n\t"
+      "cmovcq 8(%[lo]), %[t0]\n\t"
+      "cmovcq 16(%[lo]), %[t1]\n\t"
+      "cmovcq 24(%[lo]), %[t2]\n\t"
+      "cmovcq 32(%[lo]), %[t3]\n\t"
+      "cmovcq 40(%[lo]), %[t4]\n\t"
+      "cmovcq 48(%[lo]), %[t5]\n\t"
+      "cmovcq 56(%[lo]), %[t6]\n\t"
+      "movq %[t8], 0(%[lo])\n\t"
+      "movq %[t0], 8(%[lo])\n\t"
+      "movq %[t1], 16(%[lo])\n\t"
+      "movq %[t2], 24(%[lo])\n\t"
+      "movq %[t3], 32(%[lo])\n\t"
+      "movq %[t4], 40(%[lo])\n\t"
+      "movq %[t5], 48(%[lo])\n\t"
+      "movq %[t6], 56(%[lo])\n\t"
       : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4), [t5] "+&r"(t5),
         [t6] "+&r"(t6), [t7] "+&r"(t7), [t8] "+&r"(t8), [lo] "=&r"(lo), [hi] "=&r"(hi), [p] "=&r"(p),
         [f] "+m"(frame)
-      : [minv] "i"(offsetof(MontModulus, mInv))
+      : [minv] "i"(offsetof(MontModulus, mInv)), [rp] "rm"(r)
       : "rdx", "cc", "memory");
-  r[0] = t8;
-  r[1] = t0;
-  r[2] = t1;
-  r[3] = t2;
-  r[4] = t3;
-  r[5] = t4;
-  r[6] = t5;
-  r[7] = t6;
 }
 
 #undef QX_ROW8

@@ -76,8 +76,9 @@ void SquareAdx(Limb* r, const Limb* a, const MontModulus& mod, Limb* t);
 // contract as MontProduct; no work area.
 void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod);
 // Kernels of 8 by 8 limb blocks (MontgomeryAdxBlocks.cpp): the Montgomery square for 8 limbs, the product
-// and the square for 16. Same contracts as MontProduct/MontSquare; no work area.
-void SquareAdx8(Limb* r, const Limb* a, const MontModulus& mod);
+// and the square for 16. Same contracts as MontSquare/MontProduct; the 8-limb square works in t (16
+// limbs, which the caller wipes), the 16-limb kernels in a frame of their own, which they wipe.
+void SquareAdx8(Limb* r, const Limb* a, const MontModulus& mod, Limb* t);
 void ProductAdx16(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod);
 void SquareAdx16(Limb* r, const Limb* a, const MontModulus& mod);
 // The doublings of DoubleModulo for 8 limbs with the value in registers: r := 2^count * r with m added

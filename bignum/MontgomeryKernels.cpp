@@ -36,8 +36,7 @@ void MontProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, 
 void MontSquare(Limb* r, const Limb* a, const MontModulus& mod, Limb* q) {
 #if QARVEX_HAVE_ADX_KERNELS
   if (UseAdx()) {
-    // At 8 limbs the register-resident product is as fast as the square of blocks (measured).
-    if (mod.limbs == 8) return MontDetail::ProductAdx8(r, a, a, mod);
+    if (mod.limbs == 8) return MontDetail::SquareAdx8(r, a, mod, q);
     if (mod.limbs == 16) return MontDetail::SquareAdx16(r, a, mod);
     if (mod.limbs >= RowSquareLimbs) return MontDetail::SquareAdx(r, a, mod, q);
   }

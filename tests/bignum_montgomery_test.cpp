@@ -187,7 +187,7 @@ TEST(Montgomery, EveryKernelMatchesGmpAtTheKeySizesWithExtremeModuli) {
     kernels.push_back({"ADX 8-limb product", [](Limb* r, const Limb* a, const Limb* b, const MontModulus& m, Limb*) { MontDetail::ProductAdx8(r, a, b, m); }, 8});
     kernels.push_back({"ADX 16-limb blocks product", [](Limb* r, const Limb* a, const Limb* b, const MontModulus& m, Limb*) { MontDetail::ProductAdx16(r, a, b, m); }, 16});
     adxSquares.push_back({"ADX rows square", [](Limb* r, const Limb* a, const Limb*, const MontModulus& m, Limb* q) { MontDetail::SquareAdx(r, a, m, q); }, 0});
-    adxSquares.push_back({"ADX 8-limb square", [](Limb* r, const Limb* a, const Limb*, const MontModulus& m, Limb*) { MontDetail::SquareAdx8(r, a, m); }, 8});
+    adxSquares.push_back({"ADX 8-limb square", [](Limb* r, const Limb* a, const Limb*, const MontModulus& m, Limb* q) { MontDetail::SquareAdx8(r, a, m, q); }, 8});
     adxSquares.push_back({"ADX 16-limb blocks square", [](Limb* r, const Limb* a, const Limb*, const MontModulus& m, Limb*) { MontDetail::SquareAdx16(r, a, m); }, 16});
   }
 #endif

@@ -86,7 +86,7 @@ void Square(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q
 void ProductAdx(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) { Rsa::MontDetail::ProductAdx(r, a, b, mod, q); }
 void SquareAdx(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q) { Rsa::MontDetail::SquareAdx(r, a, mod, q); }
 void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb*) { Rsa::MontDetail::ProductAdx8(r, a, b, mod); }
-void SquareAdx8(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) { Rsa::MontDetail::SquareAdx8(r, a, mod); }
+void SquareAdx8(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb* q) { Rsa::MontDetail::SquareAdx8(r, a, mod, q); }
 void ProductAdx16(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb*) { Rsa::MontDetail::ProductAdx16(r, a, b, mod); }
 void SquareAdx16(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) { Rsa::MontDetail::SquareAdx16(r, a, mod); }
 // The set-up's modular doublings at 8 limbs, from a value below m.
