@@ -177,13 +177,12 @@ QARVEX_IFMA_INLINE void Clear(Regs<Z, Tail>& x) {
 // product halves, which belong one lane up (their own lane after the shift), are summed apart together
 // with the low lane's carry and added once after the shift.
 template <int Z, bool Tail>
-QARVEX_IFMA_INLINE void ProductStep(Regs<Z, Tail>& acc, const Regs<Z, Tail>& a, const Limb* m, __m512i k0, Limb bi,
-                                    Limb bk) {
+QARVEX_IFMA_INLINE void ProductStep(Regs<Z, Tail>& acc, const Regs<Z, Tail>& a, const Limb* m, __m512i k0, __m512i b,
+                                    __m512i bk) {
   const __m512i zero = _mm512_setzero_si512();
-  const __m512i b = _mm512_set1_epi64(static_cast<long long>(bi));
   const __m256i b4 = _mm512_castsi512_si256(b);
   // a0*bk does not wait for acc: it enters as the addend of acc0*k0, so one multiply lies on the chain.
-  const __m512i ak = _mm512_madd52lo_epu64(zero, a.v[0], _mm512_set1_epi64(static_cast<long long>(bk)));
+  const __m512i ak = _mm512_madd52lo_epu64(zero, a.v[0], bk);
   const __m512i y = _mm512_madd52lo_epu64(ak, acc.v[0], k0);
   Regs<Z, Tail> high;
 #pragma GCC unroll 8
@@ -266,6 +265,23 @@ QARVEX_IFMA_INLINE void Normalize(Regs<Z, Tail>& acc) {
   }
 }
 
+// The step operands for limb i of b: b[i] in every lane, and b[i]*k0 mod 2^52 likewise.
+QARVEX_IFMA_INLINE void StepOperands(__m512i& bi, __m512i& bk, const Limb* b, unsigned i, Limb k0) {
+  bi = _mm512_set1_epi64(static_cast<long long>(b[i]));
+  bk = _mm512_set1_epi64(static_cast<long long>((b[i] * k0) & Mask52));
+}
+
+// The same for limb 0, where a square (b is a, a public fact of the call) takes it from a, already in
+// registers: a square's operand is the product just stored, and the register spares the first step the
+// wait for that store to reach a scalar load, which would lie on the chain from one product to the next.
+template <int Z, bool Tail>
+QARVEX_IFMA_INLINE void FirstStepOperands(__m512i& bi, __m512i& bk, const Regs<Z, Tail>& x, const Limb* a,
+                                          const Limb* b, __m512i k0) {
+  bi = a == b ? _mm512_broadcastq_epi64(_mm512_castsi512_si128(x.v[0]))
+              : _mm512_set1_epi64(static_cast<long long>(b[0]));
+  bk = _mm512_madd52lo_epu64(_mm512_setzero_si512(), bi, k0);
+}
+
 // r1 := a1*b1/R mod m1 and r2 := a2*b2/R mod m2 (almost reduced: below 2m for inputs below 2m), over N
 // limbs. The two products share nothing, so their steps interleave. r may be a or b. Without Pair only
 // the first product is computed (the second's arguments are not read).
@@ -273,21 +289,32 @@ template <int Z, bool Tail, int N, bool Pair = true>
 QARVEX_IFMA_TARGET void DualProduct(Limb* r1, const Limb* a1, const Limb* b1, const Half52& h1, Limb* r2,
                                     const Limb* a2, const Limb* b2, const Half52& h2) {
   Regs<Z, Tail> acc1, acc2, x1, x2;
+  __m512i bi1, bk1, bi2, bk2;
   Clear(acc1);
   Load(x1, a1);
   const __m512i k01 = _mm512_set1_epi64(static_cast<long long>(h1.k0));
+  FirstStepOperands(bi1, bk1, x1, a1, b1, k01);
   if constexpr (Pair) {
     Clear(acc2);
     Load(x2, a2);
     const __m512i k02 = _mm512_set1_epi64(static_cast<long long>(h2.k0));
-    for (int i = 0; i < N; ++i) {
-      ProductStep(acc1, x1, h1.m, k01, b1[i], (b1[i] * h1.k0) & Mask52);
-      ProductStep(acc2, x2, h2.m, k02, b2[i], (b2[i] * h2.k0) & Mask52);
+    FirstStepOperands(bi2, bk2, x2, a2, b2, k02);
+    ProductStep(acc1, x1, h1.m, k01, bi1, bk1);
+    ProductStep(acc2, x2, h2.m, k02, bi2, bk2);
+    for (int i = 1; i < N; ++i) {
+      StepOperands(bi1, bk1, b1, i, h1.k0);
+      StepOperands(bi2, bk2, b2, i, h2.k0);
+      ProductStep(acc1, x1, h1.m, k01, bi1, bk1);
+      ProductStep(acc2, x2, h2.m, k02, bi2, bk2);
     }
     Normalize(acc2);
     Store(r2, acc2);
   } else {
-    for (int i = 0; i < N; ++i) ProductStep(acc1, x1, h1.m, k01, b1[i], (b1[i] * h1.k0) & Mask52);
+    ProductStep(acc1, x1, h1.m, k01, bi1, bk1);
+    for (int i = 1; i < N; ++i) {
+      StepOperands(bi1, bk1, b1, i, h1.k0);
+      ProductStep(acc1, x1, h1.m, k01, bi1, bk1);
+    }
   }
   Normalize(acc1);
   Store(r1, acc1);

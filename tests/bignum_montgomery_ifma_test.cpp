@@ -180,8 +180,8 @@ TEST_F(DualIfma, MatchesGmpAndTheScalarPairAtEverySupportedLength) {
         // The pair that hands back the ordinary values, as the recombination takes them.
         Half o1(mod1, b1, c1, bits1), o2(mod2, b2, c2, bits2);
         MontPowerPairIfma(o1.Job(overBase), o2.Job(overBase));
-        EXPECT_EQ(PlainDigits(overBase ? o1.form : o1.result, limbs), a1) << "first half, plain result, " << where;
-        EXPECT_EQ(PlainDigits(overBase ? o2.form : o2.result, limbs), a2) << "second half, plain result, " << where;
+        EXPECT_EQ(PlainDigits(overBase ? o1.form : o1.result, limbs), a1) << "first half, plain, " << where;
+        EXPECT_EQ(PlainDigits(overBase ? o2.form : o2.result, limbs), a2) << "second half, plain, " << where;
 
         Half s1(mod1, b1, c1, bits1), s2(mod2, b2, c2, bits2);
         MontExpWork work;
