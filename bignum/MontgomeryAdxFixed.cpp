@@ -148,7 +148,9 @@ void ProductAdx8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod) 
 Limb DoublingsAdx8(Limb* r, const Limb* m, unsigned count) {
   Limb r0 = r[0], r1 = r[1], r2 = r[2], r3 = r[3], r4 = r[4], r5 = r[5], r6 = r[6], r7 = r[7];
   Limb top = 0, add, x;
-  Limb operand[8];  // m, or -m, for this doubling
+  // m, or -m, for this doubling. Addressed through a register: a memory operand may come without
+  // a displacement (Clang at some optimisation levels), which an added offset cannot follow.
+  Limb operand[8];
   unsigned long left = count;
   if (left == 0) return 0;
   __asm__(
@@ -162,54 +164,54 @@ Limb DoublingsAdx8(Limb* r, const Limb* m, unsigned count) {
       "movq 0(%[m]), %[x]\n\t"
       "xorq %[add], %[x]\n\t"
       "subq %[add], %[x]\n\t"
-      "movq %[x], 0+%[op]\n\t"
+      "movq %[x], 0(%[op])\n\t"
       "movq 8(%[m]), %[x]\n\t"
       "xorq %[add], %[x]\n\t"
-      "movq %[x], 8+%[op]\n\t"
+      "movq %[x], 8(%[op])\n\t"
       "movq 16(%[m]), %[x]\n\t"
       "xorq %[add], %[x]\n\t"
-      "movq %[x], 16+%[op]\n\t"
+      "movq %[x], 16(%[op])\n\t"
       "movq 24(%[m]), %[x]\n\t"
       "xorq %[add], %[x]\n\t"
-      "movq %[x], 24+%[op]\n\t"
+      "movq %[x], 24(%[op])\n\t"
       "movq 32(%[m]), %[x]\n\t"
       "xorq %[add], %[x]\n\t"
-      "movq %[x], 32+%[op]\n\t"
+      "movq %[x], 32(%[op])\n\t"
       "movq 40(%[m]), %[x]\n\t"
       "xorq %[add], %[x]\n\t"
-      "movq %[x], 40+%[op]\n\t"
+      "movq %[x], 40(%[op])\n\t"
       "movq 48(%[m]), %[x]\n\t"
       "xorq %[add], %[x]\n\t"
-      "movq %[x], 48+%[op]\n\t"
+      "movq %[x], 48(%[op])\n\t"
       "movq 56(%[m]), %[x]\n\t"
       "xorq %[add], %[x]\n\t"
-      "movq %[x], 56+%[op]\n\t"
+      "movq %[x], 56(%[op])\n\t"
       // value := 2*value + operand: the doubling on the carry flag, the addition on the overflow flag.
       "xorl %k[x], %k[x]\n\t"
       "adcxq %[r0], %[r0]\n\t"
-      "adoxq 0+%[op], %[r0]\n\t"
+      "adoxq 0(%[op]), %[r0]\n\t"
       "adcxq %[r1], %[r1]\n\t"
-      "adoxq 8+%[op], %[r1]\n\t"
+      "adoxq 8(%[op]), %[r1]\n\t"
       "adcxq %[r2], %[r2]\n\t"
-      "adoxq 16+%[op], %[r2]\n\t"
+      "adoxq 16(%[op]), %[r2]\n\t"
       "adcxq %[r3], %[r3]\n\t"
-      "adoxq 24+%[op], %[r3]\n\t"
+      "adoxq 24(%[op]), %[r3]\n\t"
       "adcxq %[r4], %[r4]\n\t"
-      "adoxq 32+%[op], %[r4]\n\t"
+      "adoxq 32(%[op]), %[r4]\n\t"
       "adcxq %[r5], %[r5]\n\t"
-      "adoxq 40+%[op], %[r5]\n\t"
+      "adoxq 40(%[op]), %[r5]\n\t"
       "adcxq %[r6], %[r6]\n\t"
-      "adoxq 48+%[op], %[r6]\n\t"
+      "adoxq 48(%[op]), %[r6]\n\t"
       "adcxq %[r7], %[r7]\n\t"
-      "adoxq 56+%[op], %[r7]\n\t"
+      "adoxq 56(%[op]), %[r7]\n\t"
       "adcxq %[top], %[top]\n\t"
       "adoxq %[add], %[top]\n\t"
       "decq %[left]\n\t"
       "jnz 1b\n\t"
       : [r0] "+&r"(r0), [r1] "+&r"(r1), [r2] "+&r"(r2), [r3] "+&r"(r3), [r4] "+&r"(r4), [r5] "+&r"(r5),
         [r6] "+&r"(r6), [r7] "+&r"(r7), [top] "+&r"(top), [add] "=&r"(add), [x] "=&r"(x),
-        [left] "+&r"(left), [op] "=m"(operand)
-      : [m] "r"(m)
+        [left] "+&r"(left)
+      : [m] "r"(m), [op] "r"(operand)
       : "cc", "memory");
   r[0] = r0;
   r[1] = r1;
