@@ -90,42 +90,9 @@ void Product8(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod) {
       QX_ROW8(5, 5, 6, 7, 8, 0, 1, 2, 3, 4)
       QX_ROW8(6, 6, 7, 8, 0, 1, 2, 3, 4, 5)
       QX_ROW8(7, 7, 8, 0, 1, 2, 3, 4, 5, 6)
-      // The value, limbs t8, t0, ..., t6 and the top bit in t7, is below 2m: store it in r, subtract m,
-      // and where that borrows take the stored limbs back (cmov reads them whatever the borrow).
+      // The value is below 2m: into r, less m where that does not borrow.
       "movq %[rp], %[lo]\n\t"
-      "movq %[t8], 0(%[lo])\n\t"
-      "movq %[t0], 8(%[lo])\n\t"
-      "movq %[t1], 16(%[lo])\n\t"
-      "movq %[t2], 24(%[lo])\n\t"
-      "movq %[t3], 32(%[lo])\n\t"
-      "movq %[t4], 40(%[lo])\n\t"
-      "movq %[t5], 48(%[lo])\n\t"
-      "movq %[t6], 56(%[lo])\n\t"
-      "subq 0(%[p]), %[t8]\n\t"
-      "sbbq 8(%[p]), %[t0]\n\t"
-      "sbbq 16(%[p]), %[t1]\n\t"
-      "sbbq 24(%[p]), %[t2]\n\t"
-      "sbbq 32(%[p]), %[t3]\n\t"
-      "sbbq 40(%[p]), %[t4]\n\t"
-      "sbbq 48(%[p]), %[t5]\n\t"
-      "sbbq 56(%[p]), %[t6]\n\t"
-      "sbbq $0, %[t7]\n\t"
-      "cmovcq 0(%[lo]), %[t8]\n\t"
-      "cmovcq 8(%[lo]), %[t0]\n\t"
-      "cmovcq 16(%[lo]), %[t1]\n\t"
-      "cmovcq 24(%[lo]), %[t2]\n\t"
-      "cmovcq 32(%[lo]), %[t3]\n\t"
-      "cmovcq 40(%[lo]), %[t4]\n\t"
-      "cmovcq 48(%[lo]), %[t5]\n\t"
-      "cmovcq 56(%[lo]), %[t6]\n\t"
-      "movq %[t8], 0(%[lo])\n\t"
-      "movq %[t0], 8(%[lo])\n\t"
-      "movq %[t1], 16(%[lo])\n\t"
-      "movq %[t2], 24(%[lo])\n\t"
-      "movq %[t3], 32(%[lo])\n\t"
-      "movq %[t4], 40(%[lo])\n\t"
-      "movq %[t5], 48(%[lo])\n\t"
-      "movq %[t6], 56(%[lo])\n\t"
+      QARVEX_ADX_FINISH8("lo", "p")
       : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "+&r"(t4), [t5] "+&r"(t5),
         [t6] "+&r"(t6), [t7] "+&r"(t7), [t8] "+&r"(t8), [lo] "=&r"(lo), [hi] "=&r"(hi), [p] "=&r"(p),
         [f] "+m"(frame)

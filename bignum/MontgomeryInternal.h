@@ -87,6 +87,40 @@ void SquareAdx16(Limb* r, const Limb* a, const MontModulus& mod);
 Limb DoublingsAdx8(Limb* r, const Limb* m, unsigned count);
 // True when this processor has ADX and BMI2.
 bool ProcessorHasAdx();
+
+// The end of the 8-limb kernels, as assembly text. The value, limbs t8, t0, ..., t6 and its top bit in
+// t7, is below 2m: it is stored at OUT, m (at MOD) is subtracted, and where that borrows the stored
+// limbs are taken back (cmov reads them whatever the borrow) and stored again. OUT and MOD are the names
+// of the asm operands holding the two addresses.
+#define QARVEX_ADX_STORE8(OUT) \
+  "movq %[t8], 0(%[" OUT "])\n\t" \
+  "movq %[t0], 8(%[" OUT "])\n\t" \
+  "movq %[t1], 16(%[" OUT "])\n\t" \
+  "movq %[t2], 24(%[" OUT "])\n\t" \
+  "movq %[t3], 32(%[" OUT "])\n\t" \
+  "movq %[t4], 40(%[" OUT "])\n\t" \
+  "movq %[t5], 48(%[" OUT "])\n\t" \
+  "movq %[t6], 56(%[" OUT "])\n\t"
+#define QARVEX_ADX_FINISH8(OUT, MOD) \
+  QARVEX_ADX_STORE8(OUT) \
+  "subq 0(%[" MOD "]), %[t8]\n\t" \
+  "sbbq 8(%[" MOD "]), %[t0]\n\t" \
+  "sbbq 16(%[" MOD "]), %[t1]\n\t" \
+  "sbbq 24(%[" MOD "]), %[t2]\n\t" \
+  "sbbq 32(%[" MOD "]), %[t3]\n\t" \
+  "sbbq 40(%[" MOD "]), %[t4]\n\t" \
+  "sbbq 48(%[" MOD "]), %[t5]\n\t" \
+  "sbbq 56(%[" MOD "]), %[t6]\n\t" \
+  "sbbq $0, %[t7]\n\t" \
+  "cmovcq 0(%[" OUT "]), %[t8]\n\t" \
+  "cmovcq 8(%[" OUT "]), %[t0]\n\t" \
+  "cmovcq 16(%[" OUT "]), %[t1]\n\t" \
+  "cmovcq 24(%[" OUT "]), %[t2]\n\t" \
+  "cmovcq 32(%[" OUT "]), %[t3]\n\t" \
+  "cmovcq 40(%[" OUT "]), %[t4]\n\t" \
+  "cmovcq 48(%[" OUT "]), %[t5]\n\t" \
+  "cmovcq 56(%[" OUT "]), %[t6]\n\t" \
+  QARVEX_ADX_STORE8(OUT)
 #endif
 
 }  // namespace Rsa::MontDetail
