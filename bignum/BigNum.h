@@ -135,5 +135,12 @@ void BNGcdConstTime(Digit* a, const Digit* b, const Digit* c, unsigned digits);
 // even, as for d = e^-1 mod (p-1)(q-1), or b even with c odd, as for q^-1 mod p). 1 <= digits <=
 // ScratchDigits. a may be b or c. Constant time: a fixed 64*digits binary steps.
 void BNModInvConstTime(Digit* a, const Digit* b, const Digit* c, unsigned digits);
+// b mod m for a single digit m > 0. Constant time in b: a fixed 32*digits steps, no division.
+Digit BNModDigitConstTime(const Digit* b, Digit m, unsigned digits);
+// a := b*m + c over digits digits; returns the digit above. a may be b. Constant time.
+Digit BNMultDigitAddConstTime(Digit* a, const Digit* b, Digit m, Digit c, unsigned digits);
+// a := b / m for an odd single digit m that divides b (not tested; otherwise a is meaningless), over
+// digits digits. a may be b. Constant time: multiplications only, no division.
+void BNDivExactDigitConstTime(Digit* a, const Digit* b, Digit m, unsigned digits);
 
 }  // namespace Rsa

@@ -117,6 +117,54 @@ TEST(ConstTimeEuclid, AgreesWithTheVariableTimeRoutinesOnKeyShapedValues) {
     BNModInvConstTime(fast.data(), ed.data(), phid.data(), Width);
     BNModInv(slow.data(), ed.data(), phid.data(), Width);
     EXPECT_EQ(fast, slow) << "round " << round;
+
+    // The single-digit route key generation takes for a one-digit e: the gcd of e and the remainder,
+    // and d = (k*phi + 1) / e with k = e - (phi mod e)^-1 mod e.
+    const Digit ev = ed[0];
+    Digit r = BNModDigitConstTime(pm1d.data(), ev, Prime + 1);
+    BNGcdConstTime(&r, &r, &ev, 1);
+    EXPECT_EQ(r, Digit(mpz_gcd_ui(nullptr, pm1, ev)));
+    Digit t = BNModDigitConstTime(phid.data(), ev, Width);
+    BNModInvConstTime(&t, &t, &ev, 1);
+    Digits d(Width + 1);
+    d[Width] = BNMultDigitAddConstTime(d.data(), phid.data(), ev - t, 1, Width);
+    BNDivExactDigitConstTime(d.data(), d.data(), ev, Width + 1);
+    EXPECT_EQ(d, Mpz(slow).ToDigits(Width + 1)) << "round " << round;
+  }
+}
+
+// The single-digit routines behind it, against GMP: divisors at the edges of a digit and random ones,
+// operands of every shape up to the work-area limit, results in place.
+TEST(SingleDigitConstTime, RemainderProductAndExactQuotientMatchGmp) {
+  OperandSource src(0x51D6);
+  const Digit edges[] = {1, 2, 3, 50001, 65537, 0x7FFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFFu};
+  constexpr unsigned EdgeCount = sizeof edges / sizeof edges[0];
+  for (unsigned round = 0; round < 300; ++round) {
+    const unsigned n = round < EdgeCount ? Single - 1 : src.Below(1, 40);
+    const Digit m = round < EdgeCount ? edges[round] : (src.NextDigit() | (round % 2)) + (round % 7 == 0);
+    if (m == 0) continue;
+    const Digits b = src.Make(n, src.AnyShape());
+    SCOPED_TRACE(testing::Message() << "round " << round << " m " << m << " digits " << n);
+    EXPECT_EQ(BNModDigitConstTime(b.data(), m, n), Digit(mpz_fdiv_ui(Mpz(b), m)));
+
+    const Digit c = src.NextDigit();
+    Mpz product;
+    mpz_mul_ui(product, Mpz(b), m);
+    mpz_add_ui(product, product, c);
+    Fenced in(b, n);
+    const Digit top = BNMultDigitAddConstTime(in.data(), in.data(), m, c, n);
+    Digits got = in.Value();
+    got.push_back(top);
+    EXPECT_EQ(got, product.ToDigits(n + 1));
+    EXPECT_TRUE(in.GuardsIntact());
+
+    if (m % 2 == 1) {
+      mpz_sub_ui(product, product, c);  // b*m, which m divides
+      Fenced x(product.ToDigits(n + 1), n + 1);
+      BNDivExactDigitConstTime(x.data(), x.data(), m, n + 1);
+      EXPECT_EQ(x.Value(), Mpz(b).ToDigits(n + 1));
+      EXPECT_TRUE(x.GuardsIntact());
+    }
   }
 }
 
