@@ -38,14 +38,18 @@ ParsedArgs::ParsedArgs(const std::vector<std::string>& words, const CommandSynta
       if (Contains(FFlags, name)) throw UsageError("option " + name + " given twice", FUsage);
       FFlags.push_back(name);
     } else if (Contains(syntax.ValueOptions, name)) {
-      if (FValues.count(name)) throw UsageError("option " + name + " given twice", FUsage);
+      const bool repeatable = Contains(syntax.RepeatableOptions, name);
+      if (FValues.count(name) && !repeatable) throw UsageError("option " + name + " given twice", FUsage);
+      std::string value;
       if (inlineValue) {
-        FValues[name] = *inlineValue;
+        value = *inlineValue;
       } else if (i + 1 < words.size()) {
-        FValues[name] = words[++i];
+        value = words[++i];
       } else {
         throw UsageError("option " + name + " needs a value", FUsage);
       }
+      FValues.try_emplace(name, value);
+      FRepeated[name].push_back(value);
     } else {
       throw UsageError("unknown option " + name, FUsage);
     }
@@ -59,6 +63,11 @@ std::optional<std::string> ParsedArgs::Value(const std::string& option) const {
   const auto it = FValues.find(option);
   if (it == FValues.end()) return std::nullopt;
   return it->second;
+}
+
+std::vector<std::string> ParsedArgs::Values(const std::string& option) const {
+  const auto it = FRepeated.find(option);
+  return it == FRepeated.end() ? std::vector<std::string>{} : it->second;
 }
 
 std::string ParsedArgs::Required(const std::string& option) const {

@@ -15,16 +15,21 @@ struct CommandSyntax {
   std::vector<std::string> Flags;         // options without a value: "--public"
   std::size_t MinPositionals = 0;
   std::size_t MaxPositionals = 0;
+  std::vector<std::string> RepeatableOptions = {};  // value options that may be given more than once: "-k"
 };
 
 // The parsed words of one command line. Options may be written "-k FILE", "--bits 512" or
-// "--bits=512"; "--" ends the options. An option given twice is a usage error.
+// "--bits=512"; "--" ends the options. An option given twice is a usage error, except the syntax's
+// repeatable ones.
 class ParsedArgs {
  public:
   // Raises UsageError (carrying syntax.Usage) for anything the syntax does not allow.
   ParsedArgs(const std::vector<std::string>& words, const CommandSyntax& syntax);
 
+  // The option's value (the first one, for an option given several times).
   std::optional<std::string> Value(const std::string& option) const;
+  // Every value of the option, in the order given.
+  std::vector<std::string> Values(const std::string& option) const;
   // The option's value; a UsageError naming the option when it is missing.
   std::string Required(const std::string& option) const;
   bool Flag(const std::string& flag) const;
@@ -34,6 +39,7 @@ class ParsedArgs {
  private:
   std::string FUsage;
   std::map<std::string, std::string> FValues;
+  std::map<std::string, std::vector<std::string>> FRepeated;
   std::vector<std::string> FFlags;
   std::vector<std::string> FPositionals;
 };

@@ -67,4 +67,10 @@ std::string Fingerprint(const Rsa::BigNum& e, const Rsa::BigNum& n) {
   return "SHA256:" + Base64Unpadded(digest, sizeof digest);
 }
 
+std::string Fingerprint(Rsa::TRSA& key) {
+  Rsa::BigNum e{}, n{};
+  key.GetPublicKey(e, n);
+  return Fingerprint(e, n);
+}
+
 }  // namespace Qarvex::Envelope
