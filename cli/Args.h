@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Qrsa {
@@ -15,10 +16,17 @@ struct CommandSyntax {
   std::vector<std::string> Flags;         // options without a value: "--public"
   std::size_t MinPositionals = 0;
   std::size_t MaxPositionals = 0;
+  // One more positional word than MaxPositionals is the input file, as if given with -i.
+  bool InputPositional = false;
 };
 
+// Short spellings of long options, the same for every command that takes the long one.
+inline const std::pair<const char*, const char*> OptionAliases[] = {{"-b", "--bits"}};
+
 // The parsed words of one command line. Options may be written "-k FILE", "--bits 512" or
-// "--bits=512"; "--" ends the options. An option given twice is a usage error.
+// "--bits=512"; "--" ends the options. An option given twice is a usage error (an alias and its long
+// name count as one option). Where the command takes an input positionally, that word is the value of
+// -i: giving both, or a second such word, is a usage error.
 class ParsedArgs {
  public:
   // Raises UsageError (carrying syntax.Usage) for anything the syntax does not allow.
