@@ -81,4 +81,32 @@ std::string ParsedArgs::Required(const std::string& option) const {
 
 bool ParsedArgs::Flag(const std::string& flag) const { return Contains(FFlags, flag); }
 
+std::string Listed(const std::vector<std::string>& words, const char* last) {
+  std::string list;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0 && i + 1 == words.size()) {
+      list += ' ';
+      list += last;
+      list += ' ';
+    } else if (i > 0) {
+      list += ", ";
+    }
+    list += words[i];
+  }
+  return list;
+}
+
+void RequireOneStandardInput(const ParsedArgs& args, std::initializer_list<std::pair<const char*, bool>> readers) {
+  std::vector<std::string> users;
+  for (const auto& [option, byDefault] : readers) {
+    const auto value = args.Value(option);
+    if (value ? *value == "-" : byDefault) users.push_back(option);
+  }
+  if (users.size() < 2) return;
+  throw UsageError("standard input can be read only once, but " +
+                       (users.size() == 2 ? "both " + Listed(users, "and") + " read it; name a file for one of them"
+                                          : Listed(users, "and") + " all read it; name files for all of them but one"),
+                   args.Usage());
+}
+
 }  // namespace Qrsa

@@ -1,6 +1,7 @@
 // Command-line parsing: one command word, then options (with or without a value) and positional words.
 #pragma once
 
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
@@ -45,5 +46,12 @@ class ParsedArgs {
   std::vector<std::string> FFlags;
   std::vector<std::string> FPositionals;
 };
+
+// "a, b and c" (last "and"), or "a, b or c" (last "or").
+std::string Listed(const std::vector<std::string>& words, const char* last);
+
+// Standard input serves one reader only. `readers` are the options that read it when they name "-"
+// (or, for those marked true, when they are left out); a UsageError saying so when two or more would.
+void RequireOneStandardInput(const ParsedArgs& args, std::initializer_list<std::pair<const char*, bool>> readers);
 
 }  // namespace Qrsa
