@@ -29,6 +29,7 @@ bool Force(const ParsedArgs& args) { return args.Flag("--force"); }
 }
 
 int Seal(const ParsedArgs& args) {
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
   const std::vector<std::string> keyFiles = args.Values("-k");
   if (keyFiles.empty()) args.Required("-k");
   if (keyFiles.size() > Qarvex::Envelope::MaxRecipients)
@@ -66,6 +67,7 @@ int Seal(const ParsedArgs& args) {
 }
 
 int Open(const ParsedArgs& args) {
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
   const auto holder = LoadKeyFile(args.Required("-k"));
   if (!holder->HasPrivateKey()) throw Failure(args.Required("-k") + " holds no private key to open with");
   InputStream in(InputPath(args));
@@ -90,22 +92,22 @@ int Open(const ParsedArgs& args) {
 std::vector<Command> WithEnvelopeCommands(std::vector<Command> others) {
   std::vector<Command> commands = {
       {"seal",
-       {"qrsa seal -k KEYFILE [-k KEYFILE]... [-i IN] [-o OUT] [--armor] [--quiet] [--force]", {"-k", "-i", "-o"},
-        {"--armor", "--quiet", "--force"}, 0, 0, {"-k"}},
+       {"qrsa seal -k KEYFILE [-k KEYFILE]... [-i IN | IN] [-o OUT] [--armor] [--quiet] [--force]",
+        {"-k", "-i", "-o"}, {"--armor", "--quiet", "--force"}, 0, 0, true, {"-k"}},
        Seal, "encrypt a file of any size for the owners of one or more keys (AES-256-GCM envelope)",
        "  -k KEYFILE  a recipient's key file (the public key is enough; 1024 bits or more); give -k once\n"
        "              for each recipient, at most 64: any of them opens the envelope\n"
-       "  -i IN       the data to seal (default: standard input)\n"
+       "  -i IN, IN   the data to seal (default: standard input)\n"
        "  -o OUT      the envelope (default: standard output)\n"
        "  --armor     write the envelope as text: base64 between BEGIN and END lines\n"
        "  --quiet     no progress line\n"
        "  --force     replace OUT even when it holds a private key\n",
        "qrsa seal -k alice-public.dfm -k bob-public.pem -i report.pdf -o report.pdf.qenv"},
       {"open",
-       {"qrsa open -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
+       {"qrsa open -k KEYFILE [-i IN | IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
        Open, "open an envelope made by seal; any damage is detected",
        "  -k KEYFILE  a recipient's key file with the private key\n"
-       "  -i IN       the envelope, as bytes or armoured text (default: standard input)\n"
+       "  -i IN, IN   the envelope, as bytes or armoured text (default: standard input)\n"
        "  -o OUT      the data, written only when the whole envelope authenticated (default: standard\n"
        "              output, which receives each chunk once it authenticated; exit 3 if the end is missing)\n"
        "  --quiet     no progress line\n"
