@@ -24,6 +24,7 @@ std::optional<std::string> Decode(std::string_view text);
 class StreamDecoder {
  public:
   bool Push(char c, std::string& out);
+  bool Push(std::string_view text, std::string& out);
   bool Finish() const { return FHave == 0; }
   bool Ended() const { return FPadded; }  // a padded group came: nothing may follow
 

@@ -38,6 +38,22 @@ int BufferedSource::Get() {
   return FBuffer[FAt++];
 }
 
+bool BufferedSource::GetLine(std::string& line, std::size_t limit, const char* tooLong) {
+  for (;;) {
+    if (FAt == FEnd && !Fill()) return false;
+    const auto* start = FBuffer.data() + FAt;
+    const auto* end = static_cast<const unsigned char*>(std::memchr(start, '\n', FEnd - FAt));
+    const std::size_t take = std::size_t((end ? end : FBuffer.data() + FEnd) - start);
+    if (line.size() + take > limit) throw EnvelopeError(tooLong);
+    line.append(reinterpret_cast<const char*>(start), take);
+    FAt += take;
+    if (end) {
+      ++FAt;
+      return true;
+    }
+  }
+}
+
 std::size_t BufferedSource::Read(void* data, std::size_t size) {
   if (size == 0) return 0;
   if (FAt == FEnd) {
@@ -57,17 +73,10 @@ std::size_t BufferedSource::Read(void* data, std::size_t size) {
 
 bool ArmorSource::NextLine() {
   FLine.clear();
-  for (;;) {
-    const int c = FText.Get();
-    if (c < 0) {
-      if (FLine == ArmorEndLine || FLine == std::string(ArmorEndLine) + "\r") break;  // no final line break
-      throw EnvelopeError("the armoured envelope is truncated: its end line is missing");
-    }
-    if (c == '\n') break;
-    if (FLine.size() == MaxArmorLine) throw EnvelopeError("the armoured envelope is damaged: a line is too long");
-    FLine += static_cast<char>(c);
-  }
+  const bool broken = FText.GetLine(FLine, MaxArmorLine, "the armoured envelope is damaged: a line is too long");
   if (!FLine.empty() && FLine.back() == '\r') FLine.pop_back();
+  // The end line may end the input without a line break; any other line must have one.
+  if (!broken && FLine != ArmorEndLine) throw EnvelopeError("the armoured envelope is truncated: its end line is missing");
   if (FLine == ArmorEndLine) {
     if (!FDecoder.Finish()) throw EnvelopeError("the armoured envelope is damaged: its base64 ends inside a group");
     for (int c = FText.Get(); c >= 0; c = FText.Get())
@@ -76,22 +85,27 @@ bool ArmorSource::NextLine() {
   }
   FDecoded.clear();
   FAt = 0;
-  for (const char c : FLine)
-    if (!FDecoder.Push(c, FDecoded)) throw EnvelopeError("the armoured envelope is damaged: it is not valid base64");
+  if (!FDecoder.Push(FLine, FDecoded)) throw EnvelopeError("the armoured envelope is damaged: it is not valid base64");
   return true;
 }
 
 std::size_t ArmorSource::Read(void* data, std::size_t size) {
-  while (FAt == FDecoded.size()) {
-    if (FEnded || !NextLine()) {
-      FEnded = true;
-      return 0;
+  auto* bytes = static_cast<unsigned char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    if (FAt == FDecoded.size()) {
+      if (FEnded || !NextLine()) {
+        FEnded = true;
+        break;
+      }
+      continue;
     }
+    const std::size_t n = std::min(size - done, FDecoded.size() - FAt);
+    std::memcpy(bytes + done, FDecoded.data() + FAt, n);
+    FAt += n;
+    done += n;
   }
-  const std::size_t n = std::min(size, FDecoded.size() - FAt);
-  std::memcpy(data, FDecoded.data() + FAt, n);
-  FAt += n;
-  return n;
+  return done;
 }
 
 }  // namespace Qarvex::Envelope

@@ -29,6 +29,10 @@ class BufferedSource : public Source {
   std::size_t Read(void* data, std::size_t size) override;
   // The next byte, or -1 at the end.
   int Get();
+  // Appends the bytes up to the next line break to line and takes the break too; false when the input
+  // ends first (line then holds what was left). At most `limit` bytes go to line: EnvelopeError with
+  // `tooLong` beyond.
+  bool GetLine(std::string& line, std::size_t limit, const char* tooLong);
 
  private:
   bool Fill();
