@@ -81,8 +81,8 @@ TEST_F(CliHabitsTest, APositionalWordIsTheInputFileWhereverDashITakesOne) {
     EXPECT_EQ(Ok(Qrsa(args)), Ok(Qrsa(withOption))) << args[0];
   }
   // Round trips through positional inputs.
-  Ok(Qrsa({"seal", "-k", keys.Public512, "-o", dir.File("data.qenv"), data}));
-  EXPECT_EQ(Ok(Qrsa({"open", "-k", keys.Key512, dir.File("data.qenv")})), "positional input\n");
+  Ok(Qrsa({"seal", "-k", keys.Public1024, "-o", dir.File("data.qenv"), data}));
+  EXPECT_EQ(Ok(Qrsa({"open", "-k", keys.Key1024, dir.File("data.qenv")})), "positional input\n");
   dir.Write("cipher", Ok(Qrsa({"encrypt", "-k", keys.Key512, data})));
   EXPECT_EQ(Ok(Qrsa({"decrypt", "-k", keys.Key512, dir.File("cipher")})), "positional input\n");
   Ok(Qrsa({"sign", "-k", keys.Key512, "-o", dir.File("data.sig"), data}));
@@ -118,8 +118,8 @@ TEST_F(CliHabitsTest, ShortOptionsVersionAndQuietEverywhere) {
                                 "0011223344556677"})));
   dir.Write("cipher", Ok(Qrsa({"encrypt", "-k", keys.Key512, "-i", dir.File("data")})));
   const std::vector<std::vector<std::string>> lines = {
-      {"seal", "-k", keys.Key512, "-o", dir.File("envelope"), dir.File("data")},
-      {"open", "-k", keys.Key512, dir.File("envelope")},
+      {"seal", "-k", keys.Key1024, "-o", dir.File("envelope"), dir.File("data")},
+      {"open", "-k", keys.Key1024, dir.File("envelope")},
       {"keygen", "-b", "512", "-o", dir.File("quiet.dfm")},
       {"pubkey", "-k", keys.Key512},
       {"show", "-k", keys.Key512, "bits"},
@@ -164,7 +164,7 @@ TEST_F(CliHabitsTest, KeygenStageLinesOnATerminalOnly) {
 TEST_F(CliHabitsTest, RefusalsNameTheirFixAndWriteNothing) {
   dir.Write("public.dfm", Ok(Qrsa({"pubkey", "-k", keys.Key512})));
   Ok(Qrsa({"keygen", "-b", "512", "--quiet", "-o", dir.File("fresh.dfm")}));
-  Ok(Qrsa({"seal", "-k", keys.Public512, "-o", dir.File("data.qenv")}, "sealed"));
+  Ok(Qrsa({"seal", "-k", keys.Public1024, "-o", dir.File("data.qenv")}, "sealed"));
   const std::string out = dir.File("out");
   const struct {
     const char* name;

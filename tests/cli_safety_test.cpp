@@ -116,7 +116,7 @@ TEST_F(CliSafetyTest, DecryptionIsCheckedAgainstThePublicKey) {
 }
 
 TEST_F(CliSafetyTest, SecretOutputsGoOnlyToRegularFilesAndPrivateKeysAreNotReplaced) {
-  const std::string envelope = Ok(Qrsa({"seal", "-k", keys.Public512}, "secret"));
+  const std::string envelope = Ok(Qrsa({"seal", "-k", keys.Public1024}, "secret"));
   dir.Write("victim", "precious");
   std::filesystem::create_symlink(dir.File("victim"), dir.File("link"));
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0666), 0);
@@ -126,7 +126,7 @@ TEST_F(CliSafetyTest, SecretOutputsGoOnlyToRegularFilesAndPrivateKeysAreNotRepla
     std::string input;
   } secrets[] = {
       {"keygen", {"keygen", "--bits", "512", "--quiet"}, ""},
-      {"open", {"open", "-k", keys.Key512}, envelope},
+      {"open", {"open", "-k", keys.Key1024}, envelope},
       {"unwrap", {"unwrap", "-k", keys.Key512, "--sym-bits", "64"},
        Ok(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64", "--key", "0011223344556677"}))},
       {"export-pem", {"export-pem", "-k", keys.Key512}, ""},
@@ -162,7 +162,7 @@ TEST_F(CliSafetyTest, ASignalRemovesTheUnfinishedOutput) {
   if (child == 0) {
     dup2(input[0], STDIN_FILENO);
     close(input[1]);
-    execl(QRSA_BINARY, "qrsa", "seal", "-k", keys.Public512.c_str(), "-o", dir.File("out").c_str(), "--quiet",
+    execl(QRSA_BINARY, "qrsa", "seal", "-k", keys.Public1024.c_str(), "-o", dir.File("out").c_str(), "--quiet",
           static_cast<char*>(nullptr));
     _exit(127);
   }
