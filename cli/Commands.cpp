@@ -258,7 +258,7 @@ int Wrap(const ParsedArgs& args) {
   if (const auto option = args.Value("--key")) {
     bytes.Text() = ParseOption(args, [&] { return HexDecodeBytes(*option, count, "the session key"); });
   } else {
-    SecretText hex(TrimText(ReadInput("")));
+    SecretText hex(TrimText(ReadInput("", SmallInputLimit, "a session key")));
     bytes.Text() = HexDecodeBytes(hex.Text(), count, "the session key");
   }
   Rsa::TSymKey key{};
@@ -275,7 +275,7 @@ int Unwrap(const ParsedArgs& args) {
   Rsa::TRSA& rsa = holder->Rsa();
   rsa.SetSymKeyLength(length);
   Output output(OutputPath(args), OutputKind::Secret, Force(args));
-  const std::string wrapped = TrimText(ReadInput(InputPath(args)));
+  const std::string wrapped = TrimText(ReadInput(InputPath(args), SmallInputLimit, "a wrapped key"));
   Rsa::TSymKey key{};
   rsa.DecryptKey(wrapped, key);
   SecretText hex(HexEncode(std::string_view(reinterpret_cast<const char*>(key), std::size_t(rsa.GetSymKeyBytes()))));
@@ -308,7 +308,8 @@ int Verify(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
   if (!holder->HasPublicKey()) throw Failure("Public key not loaded");
-  const std::string signature = sigFile ? TrimText(ReadInput(*sigFile)) : TrimText(*sigText);
+  const std::string signature =
+      sigFile ? TrimText(ReadInput(*sigFile, SmallInputLimit, "a signature")) : TrimText(*sigText);
   const std::string data = SignedBytes(args, rsa, "verify");
   rsa.PutSignature(signature);
   const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
@@ -368,7 +369,7 @@ int Seal(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
   if (!holder->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key to seal for");
   InputStream in(InputPath(args));
-  Output output(OutputPath(args), OutputKind::Public, Force(args));
+  Output output(OutputPath(args), OutputKind::Public, Force(args), OutputForm::Binary);
   Progress progress(in.Size(), args.Flag("--quiet"));
   Qarvex::Envelope::Seal(
       holder->Rsa(), [&](void* data, std::size_t size) { return in.Read(data, size); },
@@ -481,10 +482,11 @@ const std::vector<Command>& Commands() {
        Wrap, "wrap a session key given in hex (from --key or standard input)",
        "  -k KEYFILE         the recipient's key file (public key)\n"
        "  --sym-bits BITS    the session key's size: 64, 128, 192 or 256\n"
-       "  --key HEX          the session key in hex, first byte first (default: read from standard input)\n"
+       "  --key HEX          the session key in hex, first byte first (default: read from standard input);\n"
+       "                     other users of the machine can read a command line: give it on standard input\n"
        "  -o OUT             the wrapped key text (default: standard output)\n"
        "  --force            replace OUT even when it holds a private key\n",
-       "qrsa wrap -k alice-public.txt --sym-bits 128 --key 00112233445566778899aabbccddeeff"},
+       "qrsa wrap -k alice-public.txt --sym-bits 128 < session-key.hex"},
       {"unwrap",
        {"qrsa unwrap -k KEYFILE --sym-bits 64|128|192|256 [-i IN] [-o OUT] [--force]",
         {"-k", "--sym-bits", "-i", "-o"}, {"--force"}, 0, 0},
