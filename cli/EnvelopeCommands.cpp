@@ -48,10 +48,11 @@ int Seal(const ParsedArgs& args) {
     recipients.push_back(&holder.Rsa());
   }
   InputStream in(InputPath(args));
-  Output output(OutputPath(args), OutputKind::Public, Force(args));
-  Progress progress(in.Size(), args.Flag("--quiet"));
   Qarvex::Envelope::SealOptions options;
   options.Armor = args.Flag("--armor");
+  // The armoured form is text, which may go to a terminal.
+  Output output(OutputPath(args), OutputKind::Public, Force(args), options.Armor ? OutputForm::Text : OutputForm::Binary);
+  Progress progress(in.Size(), args.Flag("--quiet"));
   try {
     Qarvex::Envelope::Seal(
         recipients, [&](void* data, std::size_t size) { return in.Read(data, size); },
