@@ -15,8 +15,7 @@
 #include "cli/Failure.h"
 #include "cli/Hex.h"
 #include "cli/Io.h"
-#include "cli/KeyFile.h"
-#include "cli/Pem.h"
+#include "cli/KeyCommands.h"
 #include "cli/Progress.h"
 #include "cli/Secret.h"
 #include "cli/envelope/Envelope.h"
@@ -315,53 +314,6 @@ int Verify(const ParsedArgs& args) {
   const bool valid = rsa.Verify(bytes, int(data.size()) - 1, int(data.size()));
   WriteOutput("", Line(valid ? "valid" : "invalid"));
   return valid ? ExitOk : ExitMismatch;
-}
-
-int ImportPem(const ParsedArgs& args) {
-  SecretText pem(ReadInput(InputPath(args)));
-  RsaNumbers key = ReadKey(pem.Text());
-  Wipe(pem.Text());
-  const unsigned bits = BitLength(key.n);
-  const std::optional<Rsa::TKeyBits> found = KeyBitsForModulus(bits);
-  if (!found)
-    throw Failure("the RSA modulus has " + std::to_string(bits) + " bits; qrsa takes keys of " + KeySizeList() + " bits");
-  const Rsa::TKeyBits keyBits = *found;
-  KeyHolder holder;
-  Rsa::TRSA& rsa = holder.Rsa();
-  rsa.SetKeyBits(keyBits);
-  const int precision = rsa.GetPrecision();
-  rsa.PutPublicKey(KeyFieldText(rsa, key.e, 0) + ":" + KeyFieldText(rsa, key.n, precision));
-  if (key.HasPrivate) {
-    AnsiString text = KeyFieldText(rsa, key.n, 0) + ":" + KeyFieldText(rsa, key.d, precision);
-    rsa.PutPrivateKey(text);
-    rsa.BurnString(text);
-  }
-  Wipe(&key, sizeof key);
-  SecretText form(KeyFileText(holder));
-  Write(args, form.Text(), holder.HasPrivateKey() ? OutputKind::Secret : OutputKind::Public);
-  return ExitOk;
-}
-
-int ExportPem(const ParsedArgs& args) {
-  const auto holder = LoadKey(args);
-  Rsa::TRSA& rsa = holder->Rsa();
-  const bool publicOnly = args.Flag("--public");
-  if (!holder->HasPublicKey())
-    throw Failure(args.Required("-k") + " holds no public key" +
-                  (publicOnly ? "" : ": a private key is exported together with its public exponent"));
-  Rsa::BigNum e{}, n{}, d{};
-  rsa.GetPublicKey(e, n);
-  SecretText pem;
-  if (publicOnly) {
-    pem.Text() = PublicKeyPem(e, n);
-  } else {
-    if (!holder->HasPrivateKey()) throw Failure("Private key not loaded");
-    rsa.GetPrivateKey(n, d);
-    pem.Text() = PrivateKeyPem(e, n, d);
-    Wipe(&d, sizeof d);
-  }
-  Write(args, pem.Text(), publicOnly ? OutputKind::Public : OutputKind::Secret);
-  return ExitOk;
 }
 
 int Seal(const ParsedArgs& args) {

@@ -1,5 +1,6 @@
-# `cmake --install`: the three libraries, the public headers under include/qarvex, the CMake package
-# QarvexRSA (target QarvexRSA::qarvex_rsa) and the pkg-config file qarvex-rsa.pc. The tool and the
+# `cmake --install`: the libraries, the public headers under include/qarvex, the CMake package
+# QarvexRSA (targets QarvexRSA::qarvex_rsa and QarvexRSA::qarvex_keys) and the pkg-config files
+# qarvex-rsa.pc and qarvex-keys.pc. The tool and the
 # packages install themselves from their folders.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -7,19 +8,30 @@ include(CMakePackageConfigHelpers)
 set(QARVEX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/qarvex)
 set(QARVEX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/QarvexRSA)
 
-install(TARGETS qarvex_bignum qarvex_host qarvex_rsa EXPORT QarvexRSATargets
+set(QARVEX_INSTALL_TARGETS qarvex_bignum qarvex_host qarvex_rsa)
+set(QARVEX_INSTALL_HEADERS ${QARVEX_PUBLIC_HEADERS})
+if(TARGET qarvex_keys)
+  list(APPEND QARVEX_INSTALL_TARGETS qarvex_keys)
+  list(APPEND QARVEX_INSTALL_HEADERS ${QARVEX_KEYS_PUBLIC_HEADERS})
+endif()
+install(TARGETS ${QARVEX_INSTALL_TARGETS} EXPORT QarvexRSATargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${QARVEX_INSTALL_INCLUDEDIR})
-foreach(header IN LISTS QARVEX_PUBLIC_HEADERS)
+foreach(header IN LISTS QARVEX_INSTALL_HEADERS)
   get_filename_component(dir ${header} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${QARVEX_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
 
 install(EXPORT QarvexRSATargets NAMESPACE QarvexRSA:: DESTINATION ${QARVEX_INSTALL_CMAKEDIR})
-file(WRITE ${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake.in [[
-@PACKAGE_INIT@
+# The key library links libcrypto, which a consumer's build must find as well.
+set(QARVEX_CONFIG_DEPENDENCIES "find_dependency(Threads)")
+if(TARGET qarvex_keys)
+  string(APPEND QARVEX_CONFIG_DEPENDENCIES "\nfind_dependency(OpenSSL 3.0 COMPONENTS Crypto)")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake.in "@PACKAGE_INIT@
 include(CMakeFindDependencyMacro)
-find_dependency(Threads)
+${QARVEX_CONFIG_DEPENDENCIES}
+" [[
 include("${CMAKE_CURRENT_LIST_DIR}/QarvexRSATargets.cmake")
 check_required_components(QarvexRSA)
 ]])
@@ -51,3 +63,22 @@ Cflags: -I${includedir} -std=c++20
 Libs: -L${libdir} @QARVEX_PC_LIBS@ -pthread
 ]])
 install(FILES ${PROJECT_BINARY_DIR}/qarvex-rsa.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The key library: its own pkg-config file on top of the component's and libcrypto's.
+if(TARGET qarvex_keys)
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/qarvex-keys.pc @ONLY CONTENT [[
+prefix=${pcfiledir}/@QARVEX_PC_TO_PREFIX@
+libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
+includedir=${prefix}/@QARVEX_INSTALL_INCLUDEDIR@
+
+Name: qarvex-keys
+Description: Qarvex RSA key formats: PEM, DER, OpenSSH and JWK keys read into and written from TRSA
+Version: @PROJECT_VERSION@
+Requires: qarvex-rsa = @PROJECT_VERSION@
+Requires.private: libcrypto >= 3.0
+Cflags: -I${includedir}
+Libs: -L${libdir} -lqarvex_keys
+Libs.private: -lcrypto
+]])
+  install(FILES ${PROJECT_BINARY_DIR}/qarvex-keys.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()

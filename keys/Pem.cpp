@@ -1,4 +1,4 @@
-#include "cli/Pem.h"
+#include "keys/Pem.h"
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -11,9 +11,9 @@
 
 #include <memory>
 
-#include "cli/Failure.h"
+#include "keys/KeyError.h"
 
-namespace Qrsa {
+namespace Qarvex::Keys {
 
 namespace {
 
@@ -52,7 +52,7 @@ using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
   const unsigned long code = ERR_get_error();
   ERR_clear_error();
   const char* reason = code ? ERR_reason_error_string(code) : nullptr;
-  throw Failure(reason ? message + " (" + reason + ")" : message);
+  throw KeyError(reason ? message + " (" + reason + ")" : message);
 }
 
 Bn NewBn() {
@@ -86,8 +86,8 @@ Bn ToBn(const Rsa::BigNum& x) {
 }
 
 Rsa::BigNum FromBn(const BIGNUM* bn, const char* what) {
-  if (BN_is_negative(bn)) throw Failure(std::string("the key's ") + what + " is negative");
-  if (BN_num_bytes(bn) > ImageBytes) throw Failure(std::string("the key's ") + what + " is too large");
+  if (BN_is_negative(bn)) throw KeyError(std::string("the key's ") + what + " is negative");
+  if (BN_num_bytes(bn) > ImageBytes) throw KeyError(std::string("the key's ") + what + " is too large");
   unsigned char image[ImageBytes];
   BN_bn2lebinpad(bn, image, ImageBytes);
   Rsa::BigNum x{};
@@ -146,7 +146,7 @@ unsigned BitLength(const Rsa::BigNum& x) {
 RsaNumbers ReadKey(const std::string& pem) {
   const bool isPem = pem.find("-----BEGIN") != std::string::npos;
   if (isPem && pem.find("ENCRYPTED") != std::string::npos)
-    throw Failure("the PEM key is encrypted: decrypt it first (openssl pkey -in KEY -out PLAIN)");
+    throw KeyError("the PEM key is encrypted: decrypt it first (openssl pkey -in KEY -out PLAIN)");
   EVP_PKEY* raw = nullptr;
   std::unique_ptr<OSSL_DECODER_CTX, DecoderFree> ctx(
       OSSL_DECODER_CTX_new_for_pkey(&raw, isPem ? "PEM" : "DER", nullptr, nullptr, 0, nullptr, nullptr));
@@ -156,17 +156,17 @@ RsaNumbers ReadKey(const std::string& pem) {
   size_t length = pem.size();
   if (OSSL_DECODER_from_data(ctx.get(), &data, &length) != 1 || raw == nullptr) {
     ERR_clear_error();
-    throw Failure(isPem ? "the input is not a PEM key that OpenSSL can read"
+    throw KeyError(isPem ? "the input is not a PEM key that OpenSSL can read"
                         : "the input is neither a PEM nor a DER key that OpenSSL can read");
   }
   const Pkey key(raw);
   if (!EVP_PKEY_is_a(key.get(), "RSA")) {
     const char* type = EVP_PKEY_get0_type_name(key.get());
-    throw Failure(std::string("the PEM key is ") + (type ? type : "of another type") + ", not an RSA key");
+    throw KeyError(std::string("the PEM key is ") + (type ? type : "of another type") + ", not an RSA key");
   }
   const Bn n = KeyParam(key.get(), OSSL_PKEY_PARAM_RSA_N);
   const Bn e = KeyParam(key.get(), OSSL_PKEY_PARAM_RSA_E);
-  if (!n || !e) throw Failure("the PEM key does not hold n and e");
+  if (!n || !e) throw KeyError("the PEM key does not hold n and e");
   RsaNumbers numbers;
   numbers.n = FromBn(n.get(), "modulus");
   numbers.e = FromBn(e.get(), "public exponent");
@@ -199,7 +199,7 @@ std::string PrivateKeyPem(const Rsa::BigNum& e, const Rsa::BigNum& n, const Rsa:
   const Bn p = ToBn(factor1), q = ToBn(factor2);
   OPENSSL_cleanse(factor1.Digits, sizeof factor1.Digits);
   OPENSSL_cleanse(factor2.Digits, sizeof factor2.Digits);
-  if (!split) throw Failure("the private key is not valid: n cannot be factored with e and d");
+  if (!split) throw KeyError("the private key is not valid: n cannot be factored with e and d");
   Bn pMinus1 = NewBn(), qMinus1 = NewBn(), dp = NewBn(), dq = NewBn(), qInv = NewBn();
   if (!BN_copy(pMinus1.get(), p.get()) || !BN_sub_word(pMinus1.get(), 1) || !BN_copy(qMinus1.get(), q.get()) ||
       !BN_sub_word(qMinus1.get(), 1) || !BN_mod(dp.get(), bnD.get(), pMinus1.get(), ctx.get()) ||
@@ -223,4 +223,4 @@ std::string PrivateKeyPem(const Rsa::BigNum& e, const Rsa::BigNum& n, const Rsa:
   return Encode(key.get(), OSSL_KEYMGMT_SELECT_KEYPAIR, "PrivateKeyInfo");
 }
 
-}  // namespace Qrsa
+}  // namespace Qarvex::Keys
