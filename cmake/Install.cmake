@@ -1,7 +1,7 @@
 # `cmake --install`: the libraries, the public headers under include/qarvex, the CMake package
-# QarvexRSA (targets QarvexRSA::qarvex_rsa and QarvexRSA::qarvex_keys) and the pkg-config files
-# qarvex-rsa.pc and qarvex-keys.pc. The tool and the
-# packages install themselves from their folders.
+# QarvexRSA (target QarvexRSA::qarvex_rsa, and qarvex_envelope and qarvex_keys where built) and the
+# pkg-config files qarvex-rsa.pc, qarvex-envelope.pc and qarvex-keys.pc. The tool and the packages
+# install themselves from their folders.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -22,16 +22,28 @@ foreach(header IN LISTS QARVEX_INSTALL_HEADERS)
   install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${QARVEX_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
 
-install(EXPORT QarvexRSATargets NAMESPACE QarvexRSA:: DESTINATION ${QARVEX_INSTALL_CMAKEDIR})
-# The key library links libcrypto, which a consumer's build must find as well.
-set(QARVEX_CONFIG_DEPENDENCIES "find_dependency(Threads)")
-if(TARGET qarvex_keys)
-  string(APPEND QARVEX_CONFIG_DEPENDENCIES "\nfind_dependency(OpenSSL 3.0 COMPONENTS Crypto)")
+# The envelope library (QarvexRSA::qarvex_envelope), in the same package; it brings libcrypto along.
+if(TARGET qarvex_envelope)
+  install(TARGETS qarvex_envelope EXPORT QarvexRSATargets
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          INCLUDES DESTINATION ${QARVEX_INSTALL_INCLUDEDIR})
+  foreach(header IN LISTS QARVEX_ENVELOPE_HEADERS)
+    get_filename_component(dir ${header} DIRECTORY)
+    install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${QARVEX_INSTALL_INCLUDEDIR}/${dir})
+  endforeach()
+  set(QARVEX_FIND_ENVELOPE_DEPENDENCIES "find_dependency(OpenSSL 3.0 COMPONENTS Crypto)")
 endif()
-file(WRITE ${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake.in "@PACKAGE_INIT@
+
+install(EXPORT QarvexRSATargets NAMESPACE QarvexRSA:: DESTINATION ${QARVEX_INSTALL_CMAKEDIR})
+# The key library links libcrypto too, which a consumer's build must then find as well.
+if(TARGET qarvex_keys)
+  set(QARVEX_FIND_ENVELOPE_DEPENDENCIES "find_dependency(OpenSSL 3.0 COMPONENTS Crypto)")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake.in [[
+@PACKAGE_INIT@
 include(CMakeFindDependencyMacro)
-${QARVEX_CONFIG_DEPENDENCIES}
-" [[
+find_dependency(Threads)
+@QARVEX_FIND_ENVELOPE_DEPENDENCIES@
 include("${CMAKE_CURRENT_LIST_DIR}/QarvexRSATargets.cmake")
 check_required_components(QarvexRSA)
 ]])
@@ -64,7 +76,23 @@ Libs: -L${libdir} @QARVEX_PC_LIBS@ -pthread
 ]])
 install(FILES ${PROJECT_BINARY_DIR}/qarvex-rsa.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-# The key library: its own pkg-config file on top of the component's and libcrypto's.
+# The envelope library's pkg-config file: the component's and libcrypto's flags come with it.
+if(TARGET qarvex_envelope)
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/qarvex-envelope.pc @ONLY CONTENT [[
+prefix=${pcfiledir}/@QARVEX_PC_TO_PREFIX@
+libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
+includedir=${prefix}/@QARVEX_INSTALL_INCLUDEDIR@
+
+Name: qarvex-envelope
+Description: Qarvex RSA sealed envelopes: data of any size encrypted for the holders of RSA keys
+Version: @PROJECT_VERSION@
+Requires: qarvex-rsa = @PROJECT_VERSION@, libcrypto >= 3.0
+Libs: -L${libdir} -lqarvex_envelope
+]])
+  install(FILES ${PROJECT_BINARY_DIR}/qarvex-envelope.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()
+
+# The key library's pkg-config file, likewise.
 if(TARGET qarvex_keys)
   file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/qarvex-keys.pc @ONLY CONTENT [[
 prefix=${pcfiledir}/@QARVEX_PC_TO_PREFIX@
@@ -74,11 +102,8 @@ includedir=${prefix}/@QARVEX_INSTALL_INCLUDEDIR@
 Name: qarvex-keys
 Description: Qarvex RSA key formats: PEM, DER, OpenSSH and JWK keys read into and written from TRSA
 Version: @PROJECT_VERSION@
-Requires: qarvex-rsa = @PROJECT_VERSION@
-Requires.private: libcrypto >= 3.0
-Cflags: -I${includedir}
+Requires: qarvex-rsa = @PROJECT_VERSION@, libcrypto >= 3.0
 Libs: -L${libdir} -lqarvex_keys
-Libs.private: -lcrypto
 ]])
   install(FILES ${PROJECT_BINARY_DIR}/qarvex-keys.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()
