@@ -4,7 +4,9 @@
 
 #include "keys/KeyError.h"
 #include "keys/KeyInput.h"
+#include "keys/KeyReader.h"
 #include "keys/KeySecret.h"
+#include "keys/KeyTexts.h"
 
 namespace Qarvex::Keys {
 
@@ -120,21 +122,20 @@ System::AnsiString KeyFieldText(Rsa::TRSA& rsa, const Rsa::BigNum& x, int digits
   return text;
 }
 
-std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path) {
-  SecretText content(ReadKeyInput(path));
-  return LoadKeyText(content.Text(), path);
-}
+std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path) { return ReadKeyFile(path); }
 
 std::unique_ptr<KeyHolder> LoadKeyText(const std::string& content, const std::string& path) {
-  SecretText text(TrimTrailing(content));
-  if (LooksLikeForm(text.Text())) return ReadKeyForm(text.Text(), path);
-  if (text.Text().find("-----BEGIN") != std::string::npos)
-    throw KeyError(path + " is a PEM key, not a key file: convert it with 'qrsa import-pem -i " + path +
-                  " -o KEYFILE'");
-  if (text.Text().rfind("qarvex-envelope", 0) == 0) throw KeyError(path + " is a sealed envelope, not a key file");
-  if (text.Text().find(':') == std::string::npos || text.Text().find_first_of("\r\n") != std::string::npos)
-    throw KeyError(path + " is neither a key file nor a key text (an OpenSSL key in DER form: 'qrsa import-pem')");
-  return LoadBareKeyText(text.Text(), path);
+  return ReadKeyText(content, path);
 }
+
+namespace Internal {
+
+bool LooksLikeForm(const std::string& text) { return Qarvex::Keys::LooksLikeForm(text); }
+std::string TrimTrailing(std::string text) { return Qarvex::Keys::TrimTrailing(std::move(text)); }
+std::unique_ptr<KeyHolder> LoadBareKeyText(const std::string& text, const std::string& path) {
+  return Qarvex::Keys::LoadBareKeyText(text, path);
+}
+
+}  // namespace Internal
 
 }  // namespace Qarvex::Keys
