@@ -63,7 +63,8 @@ int ExportPem(const ParsedArgs& args) {
   if (publicOnly) {
     pem.Text() = Qarvex::Keys::PublicKeyPem(e, n);
   } else {
-    if (!holder->HasPrivateKey()) throw Failure("Private key not loaded");
+    if (!holder->HasPrivateKey())
+      throw Failure(args.Required("-k") + " holds no private key, only the public one: export that with --public");
     rsa.GetPrivateKey(n, d);
     pem.Text() = Qarvex::Keys::PrivateKeyPem(e, n, d);
     Wipe(&d, sizeof d);

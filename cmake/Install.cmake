@@ -8,7 +8,7 @@ include(CMakePackageConfigHelpers)
 set(QARVEX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/qarvex)
 set(QARVEX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/QarvexRSA)
 
-set(QARVEX_INSTALL_TARGETS qarvex_bignum qarvex_host qarvex_rsa)
+set(QARVEX_INSTALL_TARGETS qarvex_bignum qarvex_hash qarvex_host qarvex_rsa)
 set(QARVEX_INSTALL_HEADERS ${QARVEX_PUBLIC_HEADERS})
 if(TARGET qarvex_keys)
   list(APPEND QARVEX_INSTALL_TARGETS qarvex_keys)
@@ -56,7 +56,7 @@ install(FILES ${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake ${PROJECT_BINARY_DIR}/
         DESTINATION ${QARVEX_INSTALL_CMAKEDIR})
 
 # pkg-config: static libraries, so the link order is the component before the layers it builds on.
-set(QARVEX_PC_LIBS "-lqarvex_rsa -lqarvex_host -lqarvex_bignum")
+set(QARVEX_PC_LIBS "-lqarvex_rsa -lqarvex_host -lqarvex_hash -lqarvex_bignum")
 if(CMAKE_DL_LIBS)
   string(APPEND QARVEX_PC_LIBS " -l${CMAKE_DL_LIBS}")
 endif()
@@ -69,7 +69,7 @@ libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
 includedir=${prefix}/@QARVEX_INSTALL_INCLUDEDIR@
 
 Name: qarvex-rsa
-Description: Qarvex RSA: the TRSA public-key component, its arithmetic and host framework
+Description: Qarvex RSA: the TRSA public-key component, its arithmetic, digests and host framework
 Version: @PROJECT_VERSION@
 Cflags: -I${includedir} -std=c++20
 Libs: -L${libdir} @QARVEX_PC_LIBS@ -pthread
