@@ -63,7 +63,7 @@ std::optional<Scheme> ParseScheme(const ParsedArgs& args, std::initializer_list<
   throw UsageError("--scheme must be " + Listed(names, "or") + ", not '" + *name + "'", args.Usage());
 }
 
-std::unique_ptr<KeyHolder> LoadKey(const ParsedArgs& args) { return LoadKeyFile(args.Required("-k")); }
+std::unique_ptr<KeyHolder> LoadKey(const ParsedArgs& args) { return LoadKeyArgument(args); }
 
 // The component's messages come out with the tool's context after them: which file, what to try.
 template <class F>
@@ -351,7 +351,7 @@ int Verify(const ParsedArgs& args) {
 }  // namespace
 
 const std::vector<Command>& Commands() {
-  static const std::vector<Command> commands = WithEnvelopeCommands({
+  static const std::vector<Command> commands = WithKeyCommands(WithEnvelopeCommands({
       {"keygen",
        {"qrsa keygen [-b|--bits SIZE] [--seed1 HEX] [--seed2 HEX] [-o KEYFILE] [--quiet] [--force]",
         {"--bits", "--seed1", "--seed2", "-o"}, {"--quiet", "--force"}, 0, 0},
@@ -484,7 +484,7 @@ const std::vector<Command>& Commands() {
       {"demo", {"qrsa demo [--quiet]", {}, {"--quiet"}, 0, 0}, RunDemo,
        "walk through a session-key exchange between two components",
        "  --quiet  accepted for every command\n", "qrsa demo"},
-  });
+  }));
   return commands;
 }
 

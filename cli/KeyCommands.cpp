@@ -1,7 +1,10 @@
 #include "cli/KeyCommands.h"
 
+#include <algorithm>
+
 #include "cli/Failure.h"
 #include "cli/Io.h"
+#include "cli/Passphrase.h"
 #include "cli/Secret.h"
 #include "keys/Pem.h"
 
@@ -19,6 +22,49 @@ void Write(const ParsedArgs& args, std::string_view data, OutputKind kind) {
 }
 
 }  // namespace
+
+std::unique_ptr<KeyHolder> LoadKeyArgument(const ParsedArgs& args) {
+  return Qarvex::Keys::ReadKeyFile(args.Required("-k"), KeyReadOptions(args));
+}
+
+namespace {
+
+// qrsa import: any key that can be read, into a key file.
+int Import(const ParsedArgs& args) {
+  const std::string path = InputPath(args);
+  const auto holder = Qarvex::Keys::ReadKeyFile(path, KeyReadOptions(args));
+  SecretText form(KeyFileText(*holder));
+  Write(args, form.Text(), holder->HasPrivateKey() ? OutputKind::Secret : OutputKind::Public);
+  return ExitOk;
+}
+
+}  // namespace
+
+std::vector<Command> WithKeyCommands(std::vector<Command> commands) {
+  const auto at = std::find_if(commands.begin(), commands.end(), [](const Command& c) { return std::string(c.Name) == "import-pem"; });
+  commands.insert(at, {"import",
+                       {"qrsa import [-i KEY | KEY] [-o KEYFILE] [--quiet] [--force]", {"-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
+                       Import,
+                       "any key that can be read (PEM, DER, OpenSSH, JWK, key text) into a key file",
+                       "  -i KEY, KEY  the key, in any format qrsa reads (default: standard input)\n"
+                       "  -o KEYFILE   the key file (default: standard output)\n"
+                       "  --quiet      accepted for every command\n"
+                       "  --force      replace KEYFILE even when it holds a private key\n" +
+                           std::string(PassphraseHelp),
+                       "qrsa import -i ~/.ssh/id_rsa -o alice.dfm"});
+  for (Command& command : commands) {
+    if (std::string(command.Name) == "import") {
+      for (const char* option : PassphraseOptions) command.Syntax.ValueOptions.push_back(option);
+      continue;
+    }
+    auto& options = command.Syntax.ValueOptions;
+    if (std::find(options.begin(), options.end(), "-k") == options.end()) continue;
+    for (const char* option : PassphraseOptions)
+      if (std::find(options.begin(), options.end(), option) == options.end()) options.push_back(option);
+    command.Options += PassphraseHelp;
+  }
+  return commands;
+}
 
 Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage) {
   if (const auto bits = Qarvex::Keys::KeyBitsForNumber(text)) return *bits;
@@ -51,7 +97,7 @@ int ImportPem(const ParsedArgs& args) {
 }
 
 int ExportPem(const ParsedArgs& args) {
-  const auto holder = LoadKeyFile(args.Required("-k"));
+  const auto holder = LoadKeyArgument(args);
   Rsa::TRSA& rsa = holder->Rsa();
   const bool publicOnly = args.Flag("--public");
   if (!holder->HasPublicKey())

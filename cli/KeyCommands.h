@@ -2,14 +2,23 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/Args.h"
+#include "cli/Commands.h"
 #include "cli/Keys.h"
 
 namespace Qrsa {
 
 // Parses a size in bits ("512" ... "4096"); a UsageError with `usage` otherwise.
 Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage);
+
+// The key of -k, in any format, with the passphrase options of the command line.
+std::unique_ptr<KeyHolder> LoadKeyArgument(const ParsedArgs& args);
+
+// The other commands with the key commands added (import, export), and the passphrase options added
+// to every command that reads a key with -k.
+std::vector<Command> WithKeyCommands(std::vector<Command> others);
 
 // qrsa import-pem: an OpenSSL key (PEM or DER) into a key file.
 int ImportPem(const ParsedArgs& args);

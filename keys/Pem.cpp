@@ -15,6 +15,7 @@
 
 #include "keys/KeyError.h"
 #include "keys/KeyFormats.h"
+#include "keys/DerScan.h"
 #include "keys/PemShape.h"
 
 namespace Qarvex::Keys {
@@ -175,6 +176,12 @@ RsaNumbers ReadKey(const std::string& pem) {
   if (shape.Encrypted)
     throw KeyError(std::string(isPem ? "the PEM key" : "the DER key") +
                    " is encrypted: decrypt it first (openssl pkey -in KEY -out PLAIN)");
+  {
+    std::string der = isPem ? Internal::PemBody(pem) : pem;
+    const std::string problem = Internal::BadInteger(der);
+    OPENSSL_cleanse(der.data(), der.size());
+    if (!problem.empty()) throw KeyError("the key holds " + problem + ", which no key has");
+  }
   const Pkey key = Decode(pem, isPem, nullptr, nullptr);
   if (!key)
     throw KeyError(isPem ? "the input is not a PEM key that OpenSSL can read"
@@ -272,6 +279,11 @@ void ReadPemOrDer(const std::string& data, bool pem, const std::string& path, co
     parts.Format = shape.Encrypted ? "an encrypted DER PKCS#8 private key" : "a DER key";
   }
   const std::string what = path + " (" + parts.Format + ")";
+  if (!shape.Encrypted) {
+    SecretText der(pem ? PemBody(data) : data);
+    const std::string problem = BadInteger(der.Text());
+    if (!problem.empty()) throw KeyError(what + " holds " + problem + ", which no key has");
+  }
   SecretText passphrase;
   if (shape.Encrypted) passphrase.Text() = AskPassphrase(options, path);
   std::size_t rest = 0;
