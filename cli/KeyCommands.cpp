@@ -29,6 +29,50 @@ std::unique_ptr<KeyHolder> LoadKeyArgument(const ParsedArgs& args) {
 
 namespace {
 
+const char* const FormatNames = "pem, der, pkcs1, openssh, jwk, text or form";
+
+Qarvex::Keys::KeyFormat ParseFormat(const ParsedArgs& args) {
+  const std::string name = args.Value("--format").value_or("form");
+  const auto format = Qarvex::Keys::ParseKeyFormat(name);
+  if (!format) throw UsageError("--format takes " + std::string(FormatNames) + ", not '" + name + "'", args.Usage());
+  return *format;
+}
+
+void RequireEncryptable(const ParsedArgs& args, Qarvex::Keys::KeyFormat format, bool publicOnly) {
+  if (publicOnly) throw UsageError("--encrypt encrypts a private key: it does not go with --public", args.Usage());
+  if (!Qarvex::Keys::CanEncrypt(format))
+    throw UsageError("--encrypt takes --format pem, der or openssh, not '" + args.Value("--format").value_or("form") + "'",
+                     args.Usage());
+}
+
+// qrsa export: a key in a named format.
+int Export(const ParsedArgs& args) {
+  const Qarvex::Keys::KeyFormat format = ParseFormat(args);
+  const bool publicOnly = args.Flag("--public");
+  const bool encrypt = args.Flag("--encrypt");
+  if (encrypt) RequireEncryptable(args, format, publicOnly);
+  if (!encrypt && (args.Value("--new-passphrase-file") || args.Value("--new-passphrase-env")))
+    throw UsageError("a new passphrase is for --encrypt", args.Usage());
+  const std::string key = args.Required("-k");
+  const auto holder = LoadKeyArgument(args);
+  Qarvex::Keys::WriteOptions options;
+  options.PublicOnly = publicOnly;
+  options.Comment = args.Value("--comment").value_or("");
+  SecretText passphrase;
+  if (encrypt) {
+    passphrase.Text() = NewPassphrase(args, "--new-passphrase-file", "--new-passphrase-env", key);
+    options.Passphrase = &passphrase.Text();
+  }
+  SecretText text;
+  try {
+    text.Text() = Qarvex::Keys::WriteKey(*holder, format, options);
+  } catch (const KeyError& error) {
+    throw Failure(key + ": " + error.what());
+  }
+  Write(args, text.Text(), publicOnly ? OutputKind::Public : OutputKind::Secret);
+  return ExitOk;
+}
+
 // qrsa import: any key that can be read, into a key file.
 int Import(const ParsedArgs& args) {
   const std::string path = InputPath(args);
@@ -52,8 +96,48 @@ std::vector<Command> WithKeyCommands(std::vector<Command> commands) {
                        "  --force      replace KEYFILE even when it holds a private key\n" +
                            std::string(PassphraseHelp),
                        "qrsa import -i ~/.ssh/id_rsa -o alice.dfm"});
+  commands.insert(std::find_if(commands.begin(), commands.end(), [](const Command& c) { return std::string(c.Name) == "import-pem"; }),
+                  {"export",
+                   {"qrsa export -k KEY --format pem|der|pkcs1|openssh|jwk|text|form [--public] [--encrypt] [--comment TEXT] "
+                    "[-o OUT] [--quiet] [--force]",
+                    {"-k", "--format", "--comment", "--new-passphrase-file", "--new-passphrase-env", "-o"},
+                    {"--public", "--encrypt", "--quiet", "--force"}, 0, 0},
+                   Export,
+                   "a key in a named format: PEM, DER, PKCS#1, OpenSSH, JWK, key text or key file",
+                   "  -k KEY                      the key, in any format qrsa reads\n"
+                   "  --format NAME               pem: PKCS#8 private key or SubjectPublicKeyInfo public key;\n"
+                   "                              der: the same in DER; pkcs1: RSA PRIVATE/PUBLIC KEY PEM;\n"
+                   "                              openssh: the OPENSSH PRIVATE KEY file or the ssh-rsa line;\n"
+                   "                              jwk: a JSON Web Key with its RFC 7638 thumbprint as kid;\n"
+                   "                              text: the key text (as show prints it); form: a key file\n"
+                   "  --public                    write the public key only\n"
+                   "  --encrypt                   encrypt the private key: pem and der as PBES2 (AES-256-CBC,\n"
+                   "                              PBKDF2-HMAC-SHA256, 600,000 iterations), openssh with the\n"
+                   "                              bcrypt KDF (16 rounds) and aes256-ctr\n"
+                   "  --new-passphrase-file FILE  the new passphrase: the first line of FILE\n"
+                   "  --new-passphrase-env VAR    the new passphrase: the environment variable VAR\n"
+                   "                              (without either, it is asked twice on the terminal)\n"
+                   "  --comment TEXT              the OpenSSH comment (default none)\n"
+                   "  -o OUT                      the key (default: standard output)\n"
+                   "  --quiet                     accepted for every command\n"
+                   "  --force                     replace OUT even when it holds a private key\n",
+                   "qrsa export -k alice.dfm --format openssh --encrypt -o id_rsa"});
   for (Command& command : commands) {
-    if (std::string(command.Name) == "import") {
+    const std::string name = command.Name;
+    if (name == "keygen" || name == "pubkey") {
+      command.Syntax.ValueOptions.push_back("--format");
+      command.Options += "  --format NAME    the key's format: " + std::string(FormatNames) + " (default form; see\n"
+                         "                   qrsa help export)\n";
+      if (name == "keygen") {
+        command.Syntax.Flags.push_back("--encrypt");
+        for (const char* option : PassphraseOptions) command.Syntax.ValueOptions.push_back(option);
+        command.Options +=
+            "  --encrypt        encrypt the new private key (--format pem, der or openssh), so it never\n"
+            "                   touches the disk in the clear; its passphrase from --passphrase-file FILE\n"
+            "                   or --passphrase-env VAR, or asked twice on the terminal\n";
+      }
+    }
+    if (name == "import") {
       for (const char* option : PassphraseOptions) command.Syntax.ValueOptions.push_back(option);
       continue;
     }
@@ -64,6 +148,27 @@ std::vector<Command> WithKeyCommands(std::vector<Command> commands) {
     command.Options += PassphraseHelp;
   }
   return commands;
+}
+
+KeyOutputFormat::KeyOutputFormat(const ParsedArgs& args, bool publicOnly, bool keygen)
+    : FFormat(ParseFormat(args)), FPublicOnly(publicOnly) {
+  if (!keygen || !args.Flag("--encrypt")) return;
+  RequireEncryptable(args, FFormat, publicOnly);
+  FEncrypt = true;
+  FPassphrase = NewPassphrase(args, "--passphrase-file", "--passphrase-env", "the new key");
+}
+
+KeyOutputFormat::~KeyOutputFormat() { Wipe(FPassphrase); }
+
+std::string KeyOutputFormat::Text(KeyHolder& holder) const {
+  Qarvex::Keys::WriteOptions options;
+  options.PublicOnly = FPublicOnly;
+  if (FEncrypt) options.Passphrase = &FPassphrase;
+  try {
+    return Qarvex::Keys::WriteKey(holder, FFormat, options);
+  } catch (const KeyError& error) {
+    throw Failure(error.what());
+  }
 }
 
 Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage) {

@@ -30,6 +30,22 @@ using namespace Internal;
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
+// DER is one SEQUENCE whose definite length covers the whole input exactly (a key text may start
+// with the character '0', which is the SEQUENCE tag).
+bool LooksLikeDer(const std::string& data) {
+  if (data.size() < 2 || static_cast<unsigned char>(data[0]) != 0x30) return false;
+  const std::size_t first = static_cast<unsigned char>(data[1]);
+  std::size_t header = 2, length = first;
+  if (first >= 0x80) {
+    const std::size_t count = first & 0x7f;
+    if (count == 0 || count > 4 || data.size() < 2 + count) return false;
+    length = 0;
+    for (std::size_t i = 0; i < count; ++i) length = (length << 8) | static_cast<unsigned char>(data[2 + i]);
+    header += count;
+  }
+  return length == data.size() - header;
+}
+
 // A public line starts with a key type word of OpenSSH's.
 bool LooksLikeSshPublicLine(const std::string& text) {
   for (const char* type : {"ssh-rsa ", "ssh-ed25519 ", "ssh-dss ", "ecdsa-sha2-", "sk-ssh-", "sk-ecdsa-", "ssh-ed448 "})
@@ -41,8 +57,8 @@ bool LooksLikeSshPublicLine(const std::string& text) {
 
 std::unique_ptr<KeyHolder> ReadKeyText(const std::string& content, const std::string& path,
                                        const ReadOptions& options) {
-  // DER is binary: a SEQUENCE, read as it stands (trailing bytes are part of it).
-  if (!content.empty() && static_cast<unsigned char>(content[0]) == 0x30) {
+  // DER is binary, read as it stands.
+  if (LooksLikeDer(content)) {
     KeyParts parts;
     ReadPemOrDer(content, false, path, options, parts);
     return LoadCheckedKey(parts, path);

@@ -335,6 +335,7 @@ TEST_F(CliKeysTest, BrokenKeysAreRefusedAndAcceptedOnesWork) {
       {"JWK of type EC", "{\"kty\":\"EC\",\"crv\":\"P-256\",\"x\":\"AA\",\"y\":\"AA\"}", "is of type EC, not an RSA key"},
       {"truncated PEM", pem.substr(0, pem.size() / 2), "is damaged or truncated"},
       {"truncated DER", Pkcs1(k).substr(0, 100), "neither a key file"},
+      {"DER with bytes after it", Pkcs1(k) + "\x30\x00", "neither a key file"},
       {"Ed25519 public line", "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIGJ4dGVzdGtleWJ5dGVzYnl0ZXNieXRlc2J5dGVzYnk= x\n",
        "of type ssh-ed25519, not an RSA key"},
       {"damaged public line", "ssh-rsa AAAAB3NzaC1yc2EAAAADAQAB\n", "is damaged or truncated"},
@@ -394,6 +395,146 @@ TEST_F(CliKeysTest, KeyInputsLargerThanOneMebibyteAreRefusedFromTheirSize) {
   EXPECT_NE(result.Err.find("standard input is too large for a key (1 MiB at most)"), std::string::npos) << result.Err;
   result = Qrsa({"show", "-k", keys.Pem512, "bits", "--passphrase-file", dir.File("big.pem")});
   EXPECT_EQ(result.Status, 0) << "an unencrypted key never reads the passphrase file";
+}
+
+// Every format qrsa writes is read by the tool that owns the format, and by qrsa itself, as the same key.
+TEST_F(CliKeysTest, EveryFormatWrittenIsReadByItsOwnToolsAndBackByQrsa) {
+  dir.Write("pw", "new pass\n");
+  // 1024 and 2048 bits (the 2048-bit fixture key, given as a JWK); the larger sizes are read above.
+  dir.Write("k2048.jwk", Jwk(FixtureNumbers(2048), true, false));
+  const std::string sources[] = {keys.Key1024, dir.File("k2048.jwk")};
+  for (const std::string& source : sources) {
+    const std::string expected = Fingerprint(source);
+    const std::string expectedPrivate = Ok(Qrsa({"show", "-k", source, "private"}));
+    const std::string sshFingerprint = Ok(Qrsa({"show", "-k", source, "ssh-fingerprint"}));
+    const struct {
+      const char* format;
+      bool publicOnly, encrypt;
+      std::vector<std::string> check;  // a peer that must read the file (FILE is replaced), or empty
+    } cases[] = {
+        {"pem", false, false, {"openssl", "pkey", "-check", "-noout", "-in", "FILE"}},
+        {"pem", true, false, {"openssl", "pkey", "-pubin", "-noout", "-in", "FILE"}},
+        {"pem", false, true, {"openssl", "pkey", "-check", "-noout", "-passin", "pass:new pass", "-in", "FILE"}},
+        {"der", false, false, {"openssl", "pkey", "-check", "-noout", "-inform", "DER", "-in", "FILE"}},
+        {"der", true, false, {"openssl", "pkey", "-pubin", "-noout", "-inform", "DER", "-in", "FILE"}},
+        {"der", false, true,
+         {"openssl", "pkey", "-check", "-noout", "-inform", "DER", "-passin", "pass:new pass", "-in", "FILE"}},
+        {"pkcs1", false, false, {"openssl", "rsa", "-check", "-noout", "-in", "FILE"}},
+        {"pkcs1", true, false, {"openssl", "rsa", "-RSAPublicKey_in", "-noout", "-in", "FILE"}},
+        {"openssh", false, false, {"ssh-keygen", "-y", "-f", "FILE"}},
+        {"openssh", true, false, {"ssh-keygen", "-l", "-f", "FILE"}},
+        {"jwk", false, false,
+         {"python3", "-c",
+          "import json,sys,base64\n"
+          "from cryptography.hazmat.primitives.asymmetric import rsa\n"
+          "k=json.load(open(sys.argv[1]))\n"
+          "b=lambda s:int.from_bytes(base64.urlsafe_b64decode(s+'='*(-len(s)%4)),'big')\n"
+          "rsa.RSAPrivateNumbers(b(k['p']),b(k['q']),b(k['d']),b(k['dp']),b(k['dq']),b(k['qi']),"
+          "rsa.RSAPublicNumbers(b(k['e']),b(k['n']))).private_key()\n",
+          "FILE"}},
+        {"jwk", true, false, {}},
+        {"text", false, false, {}},
+        {"text", true, false, {}},
+        {"form", false, false, {}},
+        {"form", true, false, {}},
+    };
+    for (const auto& c : cases) {
+      // PBKDF2's 600,000 iterations cost real time: the encrypted files at one size only.
+      if (c.encrypt && source != keys.Key1024) continue;
+      const std::string out = dir.File(std::string("out.") + c.format);
+      std::vector<std::string> args = {"export", "-k", source, "--format", c.format, "-o", out, "--force"};
+      if (c.publicOnly) args.push_back("--public");
+      if (c.encrypt) args.insert(args.end(), {"--encrypt", "--new-passphrase-file", dir.File("pw")});
+      const std::string name = source + " " + c.format + (c.publicOnly ? " public" : "") + (c.encrypt ? " encrypted" : "");
+      Ok(Qrsa(args));
+      if (!c.check.empty()) {
+        std::vector<std::string> check = c.check;
+        for (std::string& word : check)
+          if (word == "FILE") word = out;
+        EXPECT_EQ(RunProgram(check).Status, 0) << name;
+      }
+      std::vector<std::string> pass;
+      if (c.encrypt) pass = {"--passphrase-file", dir.File("pw")};
+      if (std::string(c.format) != "text" || c.publicOnly) {
+        EXPECT_EQ(Fingerprint(out, pass), expected) << name;
+      }
+      if (!c.publicOnly) {
+        std::vector<std::string> show = {"show", "-k", out, "private"};
+        show.insert(show.end(), pass.begin(), pass.end());
+        EXPECT_EQ(Ok(Qrsa(show)), expectedPrivate) << name;
+      }
+    }
+    // ssh-keygen's fingerprint of the public line is show ssh-fingerprint's.
+    Ok(Qrsa({"export", "-k", source, "--format", "openssh", "--public", "--comment", "alice@host", "-o",
+             dir.File("id.pub"), "--force"}));
+    EXPECT_NE(dir.Read("id.pub").find(" alice@host\n"), std::string::npos);
+    const std::string listed = Ok(RunProgram({"ssh-keygen", "-l", "-f", dir.File("id.pub")}));
+    EXPECT_NE(listed.find(" " + sshFingerprint.substr(0, sshFingerprint.size() - 1) + " alice@host (RSA)"),
+              std::string::npos)
+        << listed << sshFingerprint;
+  }
+}
+
+TEST_F(CliKeysTest, EncryptedOpenSshKeyWrittenIsReadBySshKeygenWithItsPassphrase) {
+  dir.Write("pw", "correct horse\n");
+  Ok(Qrsa({"export", "-k", keys.Key1024, "--format", "openssh", "--encrypt", "--new-passphrase-file", dir.File("pw"),
+           "-o", dir.File("id")}));
+  EXPECT_NE(dir.Read("id").find("BEGIN OPENSSH PRIVATE KEY"), std::string::npos);
+  const std::string line = Ok(RunProgram({"ssh-keygen", "-y", "-P", "correct horse", "-f", dir.File("id")}));
+  EXPECT_EQ(line, Ok(Qrsa({"export", "-k", keys.Key1024, "--format", "openssh", "--public"})));
+  EXPECT_NE(RunProgram({"ssh-keygen", "-y", "-P", "wrong horse", "-f", dir.File("id")}).Status, 0);
+  EXPECT_EQ(Fingerprint(dir.File("id"), {"--passphrase-file", dir.File("pw")}), Fingerprint(keys.Key1024));
+}
+
+TEST_F(CliKeysTest, TheRfc7638ExampleKeysThumbprint) {
+  // RFC 7638, section 3.1.
+  dir.Write("example.jwk",
+            "{\"kty\":\"RSA\",\"n\":\"0vx7agoebGcQSuuPiLJXZptN9nndrQmbXEps2aiAFbWhM78LhWx4cbbfAAtVT86zwu1RK7aPFFxuhDR1L6tSoc"
+            "_BJECPebWKRXjBZCiFV4n3oknjhMstn64tZ_2W-5JsGY4Hc5n9yBXArwl93lqt7_RN5w6Cf0h4QyQ5v-65YGjQR0_FDW2QvzqY368QQMi"
+            "cAtaSqzs8KJZgnYb9c7d0zgdAZHzu6qMQvRL5hajrn1n91CbOpbISD08qNLyrdkt-bFTWhAI4vMQFh6WeZu0fM4lFd2NcRwr3XPksINHa"
+            "Q-G_xBniIqbw0Ls1jF44-csFCur-kEgU8awapJzKnqDKgw\",\"e\":\"AQAB\",\"alg\":\"RS256\",\"kid\":\"2011-04-29\"}");
+  EXPECT_EQ(Ok(Qrsa({"show", "-k", dir.File("example.jwk"), "jwk-thumbprint"})),
+            "NzbLsXh8uDCcd-6MNwXF4W_7noWXFZAfHkxZsRGC9Xs\n");
+  const std::string jwk = Ok(Qrsa({"export", "-k", dir.File("example.jwk"), "--format", "jwk", "--public"}));
+  EXPECT_NE(jwk.find("\"kid\":\"NzbLsXh8uDCcd-6MNwXF4W_7noWXFZAfHkxZsRGC9Xs\""), std::string::npos) << jwk;
+}
+
+TEST_F(CliKeysTest, ExportAndKeygenRefuseWhatCannotBeEncrypted) {
+  dir.Write("pw", "x\n");
+  dir.Write("empty", "\n");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {{"export", "-k", keys.Key512, "--format", "pkcs1", "--encrypt"}, 2, "--encrypt takes --format pem, der or openssh"},
+      {{"export", "-k", keys.Key512, "--format", "jwk", "--encrypt"}, 2, "--encrypt takes --format pem, der or openssh"},
+      {{"export", "-k", keys.Key512, "--format", "form", "--encrypt"}, 2, "--encrypt takes"},
+      {{"export", "-k", keys.Key512, "--format", "pem", "--encrypt", "--public"}, 2, "does not go with --public"},
+      {{"export", "-k", keys.Key512, "--format", "xml"}, 2, "--format takes pem, der, pkcs1, openssh, jwk, text or form"},
+      {{"export", "-k", keys.Key512, "--format", "pem", "--encrypt", "--new-passphrase-file", "EMPTY", "-o", "OUT"}, 3,
+       "an empty passphrase is refused"},
+      {{"export", "-k", keys.Public512, "--format", "pem", "-o", "OUT"}, 3, "holds no private key"},
+      {{"keygen", "-b", "512", "--quiet", "--format", "text", "--encrypt", "-o", "OUT"}, 2, "--encrypt takes"},
+      {{"export", "-k", keys.Key512, "--format", "pem", "--encrypt", "-o", "OUT"}, 3, "no terminal to ask"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    for (std::string& a : args) {
+      if (a == "EMPTY") a = dir.File("empty");
+      if (a == "OUT") a = dir.File("out");
+    }
+    const auto result = QrsaDetached(args);
+    EXPECT_EQ(result.Status, c.status) << args[4];
+    EXPECT_NE(result.Err.find(c.message), std::string::npos) << result.Err;
+    EXPECT_FALSE(dir.Exists("out"));
+  }
+  // keygen writes the new key encrypted, and pubkey its public half in another format.
+  Ok(Qrsa({"keygen", "-b", "512", "--quiet", "--format", "pem", "--encrypt", "--passphrase-file", dir.File("pw"), "-o",
+           dir.File("new.pem")}));
+  EXPECT_NE(dir.Read("new.pem").find("BEGIN ENCRYPTED PRIVATE KEY"), std::string::npos);
+  Ok(OpenSsl({"pkey", "-check", "-noout", "-passin", "pass:x", "-in", dir.File("new.pem")}));
+  EXPECT_EQ(Ok(Qrsa({"pubkey", "-k", dir.File("new.pem"), "--passphrase-file", dir.File("pw"), "--format", "openssh"})).rfind("ssh-rsa ", 0), 0u);
 }
 
 }  // namespace
