@@ -1,5 +1,6 @@
-// SHA-256 and SHA-512 of 1 GiB, ours against OpenSSL's EVP digests in the same run: `RATIO sha256` and
-// `RATIO sha512`. The gibibyte is streamed through one 64 KiB buffer, as a file would be read, so the
+// SHA-256 of 1 GiB and SHA-512 of 256 MiB (a quarter, to keep `make bench` short: it runs at about half
+// SHA-256's speed), ours against OpenSSL's EVP digests in the same run: `RATIO sha256` and
+// `RATIO sha512`. The message is streamed through one 64 KiB buffer, as a file would be read, so the
 // measure is the block functions' speed and not the memory's.
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
@@ -67,5 +68,5 @@ void Sha512OpenSsl(benchmark::State& state) { OpenSsl(state, EVP_sha512()); }
 
 BENCHMARK(Sha256Ours)->Name("sha256/ours")->Arg(1024)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(Sha256OpenSsl)->Name("sha256/openssl")->Arg(1024)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(Sha512Ours)->Name("sha512/ours")->Arg(1024)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(Sha512OpenSsl)->Name("sha512/openssl")->Arg(1024)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(Sha512Ours)->Name("sha512/ours")->Arg(256)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(Sha512OpenSsl)->Name("sha512/openssl")->Arg(256)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
