@@ -8,14 +8,17 @@
 #include "cli/Failure.h"
 #include "cli/InputStream.h"
 #include "cli/Io.h"
-#include "cli/KeyFile.h"
+#include "cli/KeyCommands.h"
+#include "cli/Passphrase.h"
 #include "cli/Progress.h"
 #include "envelope/Envelope.h"
+#include "keys/KeyReader.h"
 
 namespace Qrsa {
 
 namespace {
 
+std::unique_ptr<KeyHolder> LoadKey(const ParsedArgs& args) { return LoadKeyArgument(args); }
 std::string OutputPath(const ParsedArgs& args) { return args.Value("-o").value_or(""); }
 std::string InputPath(const ParsedArgs& args) { return args.Value("-i").value_or(""); }
 bool Force(const ParsedArgs& args) { return args.Flag("--force"); }
@@ -39,7 +42,7 @@ int Seal(const ParsedArgs& args) {
   std::vector<std::unique_ptr<KeyHolder>> holders;
   std::vector<Rsa::TRSA*> recipients;
   for (const std::string& file : keyFiles) {
-    holders.push_back(LoadKeyFile(file));
+    holders.push_back(Qarvex::Keys::ReadKeyFile(file, KeyReadOptions(args)));
     KeyHolder& holder = *holders.back();
     if (!holder.HasPublicKey()) throw Failure(file + " holds no public key to seal for");
     if (KeyBitsNumber(holder.Rsa().KeyBits()) < 1024)
@@ -69,7 +72,7 @@ int Seal(const ParsedArgs& args) {
 
 int Open(const ParsedArgs& args) {
   RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
-  const auto holder = LoadKeyFile(args.Required("-k"));
+  const auto holder = LoadKey(args);
   if (!holder->HasPrivateKey()) throw Failure(args.Required("-k") + " holds no private key to open with");
   InputStream in(InputPath(args));
   Output output(OutputPath(args), OutputKind::Secret, Force(args));

@@ -34,8 +34,9 @@ void PrintHelp() {
       "(deterministic raw RSA without integrity).\n"
       "\n"
       "Input is standard input and output standard output unless -i/-o name files; any bytes pass.\n"
-      "A KEYFILE is a form file holding one TRSA (as keygen, pubkey and import-pem write it) or a file\n"
-      "holding one bare key text, first:second; its key size follows from the second field.\n"
+      "A KEYFILE is a form file holding one TRSA (as keygen, pubkey and import-pem write it), a file\n"
+      "holding one bare key text, first:second (its key size follows from the second field), or a key\n"
+      "in PEM, DER, OpenSSH or JWK form; encrypted keys take --passphrase-file or --passphrase-env.\n"
       "Text inputs may end in white space or a line break; texts are printed with one line break.\n"
       "An output file that holds a private key is replaced only with --force.\n"
       "\n"
@@ -115,11 +116,8 @@ int Run(const std::vector<std::string>& words) {
   return command->Run(args);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Qrsa::GuardProcessMemory();
-  Qrsa::InstallSignalCleanup();
+// Not inlined: its frame lies below main's, where WipeStackBelow reaches.
+__attribute__((noinline)) int RunTool(int argc, char** argv) {
   try {
     return Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const Qrsa::UsageError& error) {
@@ -137,4 +135,16 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     return Fail(Qrsa::ExitFailure, error.what());
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // libcrypto's allocators can be set only before its first allocation.
+  Qrsa::GuardLibcryptoMemory();
+  Qrsa::GuardProcessMemory();
+  Qrsa::InstallSignalCleanup();
+  const int status = RunTool(argc, argv);
+  Qrsa::WipeStackBelow();
+  return status;
 }
