@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/envelope/Envelope.h"
+#include "envelope/Envelope.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "cli/Failure.h"
 #include "cli/Secret.h"
-#include "cli/envelope/Envelope.h"
+#include "envelope/Envelope.h"
 
 namespace Qrsa {
 

@@ -1,10 +1,5 @@
 #include "cli/Commands.h"
 
-#include <fcntl.h>
-#include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,12 +9,13 @@
 #include "cli/Digest.h"
 #include "cli/Failure.h"
 #include "cli/Hex.h"
+#include "cli/InputStream.h"
 #include "cli/Io.h"
 #include "cli/KeyFile.h"
 #include "cli/Pem.h"
 #include "cli/Progress.h"
 #include "cli/Secret.h"
-#include "cli/envelope/Envelope.h"
+#include "envelope/Envelope.h"
 
 namespace Qrsa {
 
@@ -109,47 +105,6 @@ std::string Fingerprint(KeyHolder& holder) {
   holder.Rsa().GetPublicKey(e, n);
   return Qarvex::Envelope::Fingerprint(e, n);
 }
-
-// An input file (or standard input) read in pieces, with its size when it is known.
-class InputStream {
- public:
-  explicit InputStream(const std::string& path) : FPath(path) {
-    if (IsStandardStream(path)) {
-      FFd = STDIN_FILENO;
-    } else {
-      FFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-      if (FFd < 0) throw Failure("cannot open " + path + ": " + std::strerror(errno));
-      FOwned = true;
-    }
-    struct stat info {};
-    if (::fstat(FFd, &info) == 0) {
-      if (S_ISDIR(info.st_mode)) throw Failure("cannot read " + path + ": it is a directory");
-      if (S_ISREG(info.st_mode)) FSize = std::uint64_t(info.st_size);
-    }
-  }
-  ~InputStream() {
-    if (FOwned) ::close(FFd);
-  }
-  InputStream(const InputStream&) = delete;
-  InputStream& operator=(const InputStream&) = delete;
-
-  std::size_t Read(void* data, std::size_t size) {
-    for (;;) {
-      const ssize_t got = ::read(FFd, data, size);
-      if (got >= 0) return std::size_t(got);
-      if (errno != EINTR)
-        throw Failure("cannot read " + (IsStandardStream(FPath) ? std::string("standard input") : FPath) + ": " +
-                      std::strerror(errno));
-    }
-  }
-  std::uint64_t Size() const { return FSize; }  // 0 when unknown
-
- private:
-  std::string FPath;
-  int FFd = -1;
-  bool FOwned = false;
-  std::uint64_t FSize = 0;
-};
 
 // ---- The commands --------------------------------------------------------------------------------
 
@@ -364,67 +319,10 @@ int ExportPem(const ParsedArgs& args) {
   return ExitOk;
 }
 
-int Seal(const ParsedArgs& args) {
-  const auto holder = LoadKey(args);
-  if (!holder->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key to seal for");
-  InputStream in(InputPath(args));
-  Output output(OutputPath(args), OutputKind::Public, Force(args));
-  Progress progress(in.Size(), args.Flag("--quiet"));
-  Qarvex::Envelope::Seal(
-      holder->Rsa(), [&](void* data, std::size_t size) { return in.Read(data, size); },
-      [&](const void* data, std::size_t size) { output.Write(std::string_view(static_cast<const char*>(data), size)); },
-      [&](std::uint64_t done) { progress.Update(done); });
-  progress.Finish();
-  output.Commit();
-  return ExitOk;
-}
-
-int Open(const ParsedArgs& args) {
-  const auto holder = LoadKey(args);
-  if (!holder->HasPrivateKey()) throw Failure(args.Required("-k") + " holds no private key to open with");
-  InputStream in(InputPath(args));
-  Output output(OutputPath(args), OutputKind::Secret, Force(args));
-  Progress progress(in.Size(), args.Flag("--quiet"));
-  try {
-    Qarvex::Envelope::Open(
-        holder->Rsa(), [&](void* data, std::size_t size) { return in.Read(data, size); },
-        [&](const void* data, std::size_t size) { output.Write(std::string_view(static_cast<const char*>(data), size)); },
-        [&](std::uint64_t done) { progress.Update(done); });
-  } catch (const Qarvex::Envelope::EnvelopeError& error) {
-    progress.Finish();
-    std::string message = error.what();
-    if (message.find("does not start with") != std::string::npos)
-      message += "; a cipher text of 'qrsa encrypt' is read by 'qrsa decrypt'";
-    throw Failure(message);
-  }
-  progress.Finish();
-  output.Commit();  // a file appears only once every chunk authenticated
-  return ExitOk;
-}
-
 }  // namespace
 
 const std::vector<Command>& Commands() {
-  static const std::vector<Command> commands = {
-      {"seal",
-       {"qrsa seal -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
-       Seal, "encrypt a file of any size for the key's owner (AES-256-GCM envelope)",
-       "  -k KEYFILE  the recipient's key file (the public key is enough)\n"
-       "  -i IN       the data to seal (default: standard input)\n"
-       "  -o OUT      the envelope (default: standard output)\n"
-       "  --quiet     no progress line\n"
-       "  --force     replace OUT even when it holds a private key\n",
-       "qrsa seal -k alice-public.dfm -i report.pdf -o report.pdf.qenv"},
-      {"open",
-       {"qrsa open -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
-       Open, "open an envelope made by seal; any damage is detected",
-       "  -k KEYFILE  the recipient's key file with the private key\n"
-       "  -i IN       the envelope (default: standard input)\n"
-       "  -o OUT      the data, written only when the whole envelope authenticated (default: standard\n"
-       "              output, which receives each chunk once it authenticated; exit 3 if the end is missing)\n"
-       "  --quiet     no progress line\n"
-       "  --force     replace OUT even when it holds a private key\n",
-       "qrsa open -k alice.dfm -i report.pdf.qenv -o report.pdf"},
+  static const std::vector<Command> commands = WithEnvelopeCommands({
       {"keygen",
        {"qrsa keygen --bits SIZE [--seed1 HEX] [--seed2 HEX] [-o KEYFILE] [--quiet] [--force]",
         {"--bits", "--seed1", "--seed2", "-o"}, {"--quiet", "--force"}, 0, 0},
@@ -535,7 +433,7 @@ const std::vector<Command>& Commands() {
        "qrsa export-pem -k bob.dfm --public -o bob-public.pem"},
       {"demo", {"qrsa demo", {}, {}, 0, 0}, RunDemo, "walk through a session-key exchange between two components",
        "  (no options)\n", "qrsa demo"},
-  };
+  });
   return commands;
 }
 

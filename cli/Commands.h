@@ -20,6 +20,9 @@ struct Command {
 // Every command, in the order the help lists them.
 const std::vector<Command>& Commands();
 
+// The envelope commands (seal and open, in cli/EnvelopeCommands.cpp) followed by `others`.
+std::vector<Command> WithEnvelopeCommands(std::vector<Command> others);
+
 // The walk-through of a session-key exchange between a sender and a receiver.
 int RunDemo(const ParsedArgs& args);
 

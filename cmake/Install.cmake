@@ -15,11 +15,24 @@ foreach(header IN LISTS QARVEX_PUBLIC_HEADERS)
   install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${QARVEX_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
 
+# The envelope library (QarvexRSA::qarvex_envelope), in the same package; it brings libcrypto along.
+if(TARGET qarvex_envelope)
+  install(TARGETS qarvex_envelope EXPORT QarvexRSATargets
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          INCLUDES DESTINATION ${QARVEX_INSTALL_INCLUDEDIR})
+  foreach(header IN LISTS QARVEX_ENVELOPE_HEADERS)
+    get_filename_component(dir ${header} DIRECTORY)
+    install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${QARVEX_INSTALL_INCLUDEDIR}/${dir})
+  endforeach()
+  set(QARVEX_FIND_ENVELOPE_DEPENDENCIES "find_dependency(OpenSSL 3.0 COMPONENTS Crypto)")
+endif()
+
 install(EXPORT QarvexRSATargets NAMESPACE QarvexRSA:: DESTINATION ${QARVEX_INSTALL_CMAKEDIR})
 file(WRITE ${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake.in [[
 @PACKAGE_INIT@
 include(CMakeFindDependencyMacro)
 find_dependency(Threads)
+@QARVEX_FIND_ENVELOPE_DEPENDENCIES@
 include("${CMAKE_CURRENT_LIST_DIR}/QarvexRSATargets.cmake")
 check_required_components(QarvexRSA)
 ]])
@@ -51,3 +64,19 @@ Cflags: -I${includedir} -std=c++20
 Libs: -L${libdir} @QARVEX_PC_LIBS@ -pthread
 ]])
 install(FILES ${PROJECT_BINARY_DIR}/qarvex-rsa.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The envelope library's pkg-config file: the component's and libcrypto's flags come with it.
+if(TARGET qarvex_envelope)
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/qarvex-envelope.pc @ONLY CONTENT [[
+prefix=${pcfiledir}/@QARVEX_PC_TO_PREFIX@
+libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
+includedir=${prefix}/@QARVEX_INSTALL_INCLUDEDIR@
+
+Name: qarvex-envelope
+Description: Qarvex RSA sealed envelopes: data of any size encrypted for the holders of RSA keys
+Version: @PROJECT_VERSION@
+Requires: qarvex-rsa = @PROJECT_VERSION@, libcrypto >= 3.0
+Libs: -L${libdir} -lqarvex_envelope
+]])
+  install(FILES ${PROJECT_BINARY_DIR}/qarvex-envelope.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()

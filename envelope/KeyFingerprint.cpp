@@ -2,7 +2,7 @@
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
-#include "cli/envelope/Envelope.h"
+#include "envelope/Envelope.h"
 
 namespace Qarvex::Envelope {
 

@@ -1,5 +1,5 @@
 // Sealing and opening envelopes: the text header, the key schedule and the chunked AES-256-GCM stream.
-#include "cli/envelope/Envelope.h"
+#include "envelope/Envelope.h"
 
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
