@@ -33,6 +33,8 @@ ParsedArgs::ParsedArgs(const std::vector<std::string>& words, const CommandSynta
       name = word.substr(0, eq);
       inlineValue = word.substr(eq + 1);
     }
+    for (const auto& [alias, option] : OptionAliases)
+      if (name == alias && Contains(syntax.ValueOptions, option)) name = option;
     if (Contains(syntax.Flags, name)) {
       if (inlineValue) throw UsageError("option " + name + " takes no value", FUsage);
       if (Contains(FFlags, name)) throw UsageError("option " + name + " given twice", FUsage);
@@ -51,8 +53,18 @@ ParsedArgs::ParsedArgs(const std::vector<std::string>& words, const CommandSynta
     }
   }
   if (FPositionals.size() < syntax.MinPositionals) throw UsageError("missing argument", FUsage);
-  if (FPositionals.size() > syntax.MaxPositionals)
-    throw UsageError("unexpected argument '" + FPositionals[syntax.MaxPositionals] + "'", FUsage);
+  if (syntax.InputPositional && FPositionals.size() == syntax.MaxPositionals + 1) {
+    const std::string input = FPositionals.back();
+    if (FValues.count("-i"))
+      throw UsageError("the input is given twice: with -i " + FValues["-i"] + " and as '" + input + "'", FUsage);
+    FValues["-i"] = input;
+    FPositionals.pop_back();
+  } else if (FPositionals.size() > syntax.MaxPositionals) {
+    const std::size_t extra = syntax.MaxPositionals + (syntax.InputPositional ? 1 : 0);
+    throw UsageError("unexpected argument '" + FPositionals[extra] + "'" +
+                         (syntax.InputPositional ? " (the input file is already '" + FPositionals[extra - 1] + "')" : ""),
+                     FUsage);
+  }
 }
 
 std::optional<std::string> ParsedArgs::Value(const std::string& option) const {
@@ -68,5 +80,33 @@ std::string ParsedArgs::Required(const std::string& option) const {
 }
 
 bool ParsedArgs::Flag(const std::string& flag) const { return Contains(FFlags, flag); }
+
+std::string Listed(const std::vector<std::string>& words, const char* last) {
+  std::string list;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0 && i + 1 == words.size()) {
+      list += ' ';
+      list += last;
+      list += ' ';
+    } else if (i > 0) {
+      list += ", ";
+    }
+    list += words[i];
+  }
+  return list;
+}
+
+void RequireOneStandardInput(const ParsedArgs& args, std::initializer_list<std::pair<const char*, bool>> readers) {
+  std::vector<std::string> users;
+  for (const auto& [option, byDefault] : readers) {
+    const auto value = args.Value(option);
+    if (value ? *value == "-" : byDefault) users.push_back(option);
+  }
+  if (users.size() < 2) return;
+  throw UsageError("standard input can be read only once, but " +
+                       (users.size() == 2 ? "both " + Listed(users, "and") + " read it; name a file for one of them"
+                                          : Listed(users, "and") + " all read it; name files for all of them but one"),
+                   args.Usage());
+}
 
 }  // namespace Qrsa

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/CipherText.h"
+#include "cli/ComponentUnwrap.h"
 #include "cli/Digest.h"
 #include "cli/Failure.h"
 #include "cli/Hex.h"
@@ -41,11 +42,51 @@ Rsa::TSymKeyLength ParseSymBits(const std::string& text, const std::string& usag
   throw UsageError("session key size must be 64, 128, 192 or 256 bits, not '" + text + "'", usage);
 }
 
-std::unique_ptr<KeyHolder> LoadKey(const ParsedArgs& args) { return LoadKeyFile(args.Required("-k")); }
-
 std::string OutputPath(const ParsedArgs& args) { return args.Value("-o").value_or(""); }
 std::string InputPath(const ParsedArgs& args) { return args.Value("-i").value_or(""); }
 bool Force(const ParsedArgs& args) { return args.Flag("--force"); }
+bool Quiet(const ParsedArgs& args) { return args.Flag("--quiet"); }
+
+// How an input is named in messages.
+std::string InputName(const std::string& path) { return IsStandardStream(path) ? "standard input" : path; }
+
+// The schemes a command offers, by the names --scheme takes.
+enum class Scheme { Component, Pkcs1, Pss, Oaep };
+
+std::optional<Scheme> ParseScheme(const ParsedArgs& args, std::initializer_list<std::pair<const char*, Scheme>> offered) {
+  const auto name = args.Value("--scheme");
+  if (!name) return std::nullopt;
+  std::vector<std::string> names;
+  for (const auto& [word, scheme] : offered) {
+    if (*name == word) return scheme;
+    names.push_back(word);
+  }
+  throw UsageError("--scheme must be " + Listed(names, "or") + ", not '" + *name + "'", args.Usage());
+}
+
+std::unique_ptr<KeyHolder> LoadKey(const ParsedArgs& args) { return LoadKeyFile(args.Required("-k")); }
+
+// The component's messages come out with the tool's context after them: which file, what to try.
+template <class F>
+auto WithContext(const std::string& context, F operation) {
+  try {
+    return operation();
+  } catch (const Sysutils::Exception& error) {
+    throw Failure(error.Message().str() + ": " + context);
+  }
+}
+
+void RequirePrivateKey(KeyHolder& holder, const ParsedArgs& args, const char* command) {
+  if (!holder.HasPrivateKey())
+    throw Failure("Private key not loaded: " + args.Required("-k") + " holds no private key; " + command +
+                  " needs the key file with the private key (as keygen or import-pem wrote it), not a public one");
+}
+
+void RequirePublicKey(KeyHolder& holder, const ParsedArgs& args, const char* command) {
+  if (!holder.HasPublicKey())
+    throw Failure("Public key not loaded: " + args.Required("-k") + " holds no public key, which " + command +
+                  " needs (a bare private key text n:d has none; use the key file keygen wrote, or pubkey's)");
+}
 
 void Write(const ParsedArgs& args, std::string_view data, OutputKind kind = OutputKind::Public) {
   WriteOutput(OutputPath(args), data, kind, Force(args));
@@ -109,7 +150,7 @@ std::string Fingerprint(KeyHolder& holder) {
 // ---- The commands --------------------------------------------------------------------------------
 
 int Keygen(const ParsedArgs& args) {
-  const Rsa::TKeyBits bits = ParseKeyBits(args.Required("--bits"), args.Usage());
+  const Rsa::TKeyBits bits = ParseKeyBits(args.Value("--bits").value_or("3072"), args.Usage());
   KeyHolder holder;
   Rsa::TRSA& rsa = holder.Rsa();
   rsa.SetKeyBits(bits);
@@ -118,8 +159,11 @@ int Keygen(const ParsedArgs& args) {
   Rsa::BigNum seed2 = ParseOption(args, [&] { return ParseHexNumber(args.Value("--seed2").value_or("0"), seedDigits, "--seed2"); });
   // Refuse to replace a private key before spending the time on a new one.
   Output output(OutputPath(args), OutputKind::Secret, Force(args));
+  if (KeyBitsNumber(bits) == 512 && !Quiet(args))
+    std::fprintf(stderr, "qrsa: warning: 512-bit keys can be factored; use them for tests only\n");
   {
-    StatusPrinter printer(rsa, args.Flag("--quiet"));
+    // The stage lines are for a person watching; a log or a pipe gets none.
+    StatusPrinter printer(rsa, Quiet(args) || !::isatty(STDERR_FILENO));
     rsa.MakeKeyPair(seed1, seed2);
   }
   Wipe(&seed1, sizeof seed1);
@@ -132,7 +176,7 @@ int Keygen(const ParsedArgs& args) {
 
 int Pubkey(const ParsedArgs& args) {
   const auto source = LoadKey(args);
-  if (!source->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key");
+  RequirePublicKey(*source, args, "pubkey");
   KeyHolder holder;
   holder.Rsa().SetKeyBits(source->Rsa().KeyBits());
   holder.Rsa().SetSymKeyLength(source->Rsa().SymKeyLength());
@@ -151,14 +195,17 @@ int Show(const ParsedArgs& args) {
   SecretText text;
   OutputKind kind = OutputKind::Public;
   if (what == "public") {
-    if (!holder->HasPublicKey()) throw Failure("Public key not loaded");
+    RequirePublicKey(*holder, args, "show public");
     text.Text() = rsa.PublicKey().str();
   } else if (what == "private") {
-    if (!holder->HasPrivateKey()) throw Failure("Private key not loaded");
+    RequirePrivateKey(*holder, args, "show private");
     text.Text() = rsa.PrivateKey().str();
     kind = OutputKind::Secret;
   } else if (what == "signature") {
-    if (rsa.Signature().IsEmpty()) throw Failure("Signature not loaded");
+    if (rsa.Signature().IsEmpty())
+      throw Failure("Signature not loaded: " + args.Required("-k") +
+                    " holds no signature text; the key files that keygen, pubkey and import-pem write never hold one,"
+                    " and sign writes its signatures to a file of their own (-o FILE)");
     text.Text() = rsa.Signature().str();
   } else if (what == "bits") {
     text.Text() = std::to_string(KeyBitsNumber(rsa.KeyBits()));
@@ -172,11 +219,12 @@ int Show(const ParsedArgs& args) {
 }
 
 int Encrypt(const ParsedArgs& args) {
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
   const auto holder = LoadKey(args);
-  if (!holder->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key");
+  RequirePublicKey(*holder, args, "encrypt");
   Output output(OutputPath(args), OutputKind::Public, Force(args));
   InputStream in(InputPath(args));
-  Progress progress(in.Size(), args.Flag("--quiet"));
+  Progress progress(in.Size(), Quiet(args));
   EncryptText(
       holder->Rsa(), [&](void* data, std::size_t size) { return in.Read(data, size); },
       [&](std::string_view text) { output.Write(text); }, [&](std::uint64_t done) { progress.Update(done); });
@@ -186,17 +234,24 @@ int Encrypt(const ParsedArgs& args) {
 }
 
 int Decrypt(const ParsedArgs& args) {
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
   const auto holder = LoadKey(args);
+  RequirePrivateKey(*holder, args, "decrypt");
   Output output(OutputPath(args), OutputKind::Secret, Force(args));
   InputStream in(InputPath(args));
-  Progress progress(in.Size(), args.Flag("--quiet"));
+  Progress progress(in.Size(), Quiet(args));
   // String encryption is deterministic: encrypting the result again must give the input back.
   const bool check = holder->HasPublicKey();
-  DecryptText(
-      holder->Rsa(), check, [&](void* data, std::size_t size) { return in.Read(data, size); },
-      [&](std::string_view plain) { output.Write(plain); }, [&](std::uint64_t done) { progress.Update(done); });
+  WithContext(InputName(InputPath(args)) + " is not a cipher text of 'qrsa encrypt' for this " +
+                  std::to_string(KeyBitsNumber(holder->Rsa().KeyBits())) + "-bit key",
+              [&] {
+                DecryptText(
+                    holder->Rsa(), check, [&](void* data, std::size_t size) { return in.Read(data, size); },
+                    [&](std::string_view plain) { output.Write(plain); },
+                    [&](std::uint64_t done) { progress.Update(done); });
+              });
   progress.Finish();
-  if (!check)
+  if (!check && !Quiet(args))
     std::fprintf(stderr, "qrsa: note: %s holds no public key, so the result could not be checked\n",
                  args.Required("-k").c_str());
   output.Commit();
@@ -204,16 +259,21 @@ int Decrypt(const ParsedArgs& args) {
 }
 
 int Wrap(const ParsedArgs& args) {
+  ParseScheme(args, {{"component", Scheme::Component}});
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", !args.Value("--key")}});
+  if (args.Value("--key") && args.Value("-i"))
+    throw UsageError("give the session key with either --key HEX or -i FILE", args.Usage());
   const Rsa::TSymKeyLength length = ParseSymBits(args.Required("--sym-bits"), args.Usage());
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
+  RequirePublicKey(*holder, args, "wrap");
   rsa.SetSymKeyLength(length);
   const std::size_t count = std::size_t(rsa.GetSymKeyBytes());
   SecretText bytes;
   if (const auto option = args.Value("--key")) {
     bytes.Text() = ParseOption(args, [&] { return HexDecodeBytes(*option, count, "the session key"); });
   } else {
-    SecretText hex(TrimText(ReadInput("")));
+    SecretText hex(TrimText(ReadInput(InputPath(args))));
     bytes.Text() = HexDecodeBytes(hex.Text(), count, "the session key");
   }
   Rsa::TSymKey key{};
@@ -225,14 +285,23 @@ int Wrap(const ParsedArgs& args) {
 }
 
 int Unwrap(const ParsedArgs& args) {
+  ParseScheme(args, {{"component", Scheme::Component}});
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
   const Rsa::TSymKeyLength length = ParseSymBits(args.Required("--sym-bits"), args.Usage());
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
+  RequirePrivateKey(*holder, args, "unwrap");
   rsa.SetSymKeyLength(length);
   Output output(OutputPath(args), OutputKind::Secret, Force(args));
+  const std::string source = InputName(InputPath(args));
   const std::string wrapped = TrimText(ReadInput(InputPath(args)));
+  if (wrapped.starts_with("qarvex-envelope") || wrapped.starts_with("-----BEGIN QARVEX ENVELOPE"))
+    throw Failure(source + " is a sealed envelope, not a wrapped key: open it with 'qrsa open'");
+  const int K = 4 * rsa.GetPrecision();
   Rsa::TSymKey key{};
-  rsa.DecryptKey(wrapped, key);
+  WithContext(source + " is not a wrapped-key text for this " + std::to_string(KeyBitsNumber(rsa.KeyBits())) +
+                  "-bit key (" + std::to_string((4 * K + 2) / 3) + " radix-64 characters, as wrap writes it)",
+              [&] { ComponentUnwrap(rsa, wrapped, key); });
   SecretText hex(HexEncode(std::string_view(reinterpret_cast<const char*>(key), std::size_t(rsa.GetSymKeyBytes()))));
   Wipe(key, sizeof key);
   hex.Text() += '\n';
@@ -242,9 +311,11 @@ int Unwrap(const ParsedArgs& args) {
 }
 
 int Sign(const ParsedArgs& args) {
+  ParseScheme(args, {{"component", Scheme::Component}});
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
-  if (!holder->HasPrivateKey()) throw Failure("Private key not loaded");
+  RequirePrivateKey(*holder, args, "sign");
   Output output(OutputPath(args), OutputKind::Public, Force(args));
   const std::string data = SignedBytes(args, rsa, "sign");
   const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
@@ -259,13 +330,19 @@ int Verify(const ParsedArgs& args) {
   const auto sigText = args.Value("--signature");
   if (sigFile.has_value() == sigText.has_value())
     throw UsageError("give the signature with either -s SIGFILE or --signature TEXT", args.Usage());
+  RequireOneStandardInput(args, {{"-k", false}, {"-s", false}, {"-i", true}});
+  ParseScheme(args, {{"component", Scheme::Component}});
   if (args.Value("--digest")) ParseOption(args, [&] { return ParseDigest(*args.Value("--digest")); });
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
-  if (!holder->HasPublicKey()) throw Failure("Public key not loaded");
+  RequirePublicKey(*holder, args, "verify");
   const std::string signature = sigFile ? TrimText(ReadInput(*sigFile)) : TrimText(*sigText);
   const std::string data = SignedBytes(args, rsa, "verify");
-  rsa.PutSignature(signature);
+  const int K = 4 * rsa.GetPrecision();
+  WithContext((sigFile ? InputName(*sigFile) : std::string("the --signature text")) +
+                  " is not a signature text for this " + std::to_string(KeyBitsNumber(rsa.KeyBits())) + "-bit key (" +
+                  std::to_string((4 * K + 2) / 3) + " radix-64 characters, as sign --scheme component writes it)",
+              [&] { rsa.PutSignature(signature); });
   const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
   const bool valid = rsa.Verify(bytes, int(data.size()) - 1, int(data.size()));
   WriteOutput("", Line(valid ? "valid" : "invalid"));
@@ -310,7 +387,8 @@ int ExportPem(const ParsedArgs& args) {
   if (publicOnly) {
     pem.Text() = PublicKeyPem(e, n);
   } else {
-    if (!holder->HasPrivateKey()) throw Failure("Private key not loaded");
+    if (!holder->HasPrivateKey())
+      throw Failure(args.Required("-k") + " holds no private key, only the public one: export that with --public");
     rsa.GetPrivateKey(n, d);
     pem.Text() = PrivateKeyPem(e, n, d);
     Wipe(&d, sizeof d);
@@ -324,24 +402,27 @@ int ExportPem(const ParsedArgs& args) {
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = WithEnvelopeCommands({
       {"keygen",
-       {"qrsa keygen --bits SIZE [--seed1 HEX] [--seed2 HEX] [-o KEYFILE] [--quiet] [--force]",
+       {"qrsa keygen [-b|--bits SIZE] [--seed1 HEX] [--seed2 HEX] [-o KEYFILE] [--quiet] [--force]",
         {"--bits", "--seed1", "--seed2", "-o"}, {"--quiet", "--force"}, 0, 0},
-       Keygen, "generate a key pair into a key file; progress on standard error",
-       "  --bits SIZE    the key size in bits: " + KeySizeList() + "\n"
-       "  --seed1 HEX    a hex number mixed into the first prime's random start (default 0)\n"
-       "  --seed2 HEX    the same for the second prime\n"
-       "  -o KEYFILE     the new key file, readable by its owner only (default: standard output)\n"
-       "  --quiet        no progress lines\n"
-       "  --force        replace KEYFILE even when it holds a private key\n",
-       "qrsa keygen --bits 2048 -o alice.dfm"},
-      {"pubkey", {"qrsa pubkey -k KEYFILE [-o KEYFILE] [--force]", {"-k", "-o"}, {"--force"}, 0, 0}, Pubkey,
+       Keygen, "generate a key pair into a key file; its stages on standard error when that is a terminal",
+       "  -b, --bits SIZE  the key size in bits: " + KeySizeList() + " (default 3072); 512-bit keys can be\n"
+       "                   factored, so keygen warns about them: use them for tests only\n"
+       "  --seed1 HEX      a hex number mixed into the first prime's random start (default 0)\n"
+       "  --seed2 HEX      the same for the second prime\n"
+       "  -o KEYFILE       the new key file, readable by its owner only (default: standard output)\n"
+       "  --quiet          no stage lines and no warning\n"
+       "  --force          replace KEYFILE even when it holds a private key\n",
+       "qrsa keygen -o alice.dfm"},
+      {"pubkey", {"qrsa pubkey -k KEYFILE [-o KEYFILE] [--quiet] [--force]", {"-k", "-o"}, {"--quiet", "--force"}, 0, 0}, Pubkey,
        "the public part of a key file, to hand out",
        "  -k KEYFILE  the key file\n"
        "  -o KEYFILE  the public key file (default: standard output)\n"
+       "  --quiet     accepted for every command; pubkey prints nothing else anyway\n"
        "  --force     replace the output even when it holds a private key\n",
        "qrsa pubkey -k alice.dfm -o alice-public.dfm"},
       {"show",
-       {"qrsa show -k KEYFILE public|private|signature|bits|fingerprint [-o OUT] [--force]", {"-k", "-o"}, {"--force"}, 1, 1},
+       {"qrsa show -k KEYFILE public|private|signature|bits|fingerprint [-o OUT] [--quiet] [--force]", {"-k", "-o"},
+        {"--quiet", "--force"}, 1, 1},
        Show, "print a key text, the signature text, the key size or the key's fingerprint",
        "  -k KEYFILE   the key file\n"
        "  public       the public key text (e:n), a key file in its own right\n"
@@ -350,89 +431,108 @@ const std::vector<Command>& Commands() {
        "  bits         the key size\n"
        "  fingerprint  SHA256: and the base64 SHA-256 of the public key's DER form (as OpenSSH prints)\n"
        "  -o OUT       where to write it (default: standard output)\n"
+       "  --quiet      accepted for every command; show prints nothing else anyway\n"
        "  --force      replace OUT even when it holds a private key\n",
        "qrsa show -k alice.dfm fingerprint"},
       {"encrypt",
-       {"qrsa encrypt -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
+       {"qrsa encrypt -k KEYFILE [-i IN | IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
        Encrypt, "the component's deterministic raw-RSA cipher text of any bytes (use seal for files)",
        "  -k KEYFILE  the recipient's key file (public key)\n"
-       "  -i IN       the bytes to encrypt (default: standard input)\n"
+       "  -i IN, IN   the bytes to encrypt (default: standard input)\n"
        "  -o OUT      the cipher text, one line (default: standard output)\n"
        "  --quiet     no progress line\n"
        "  --force     replace OUT even when it holds a private key\n"
        "  The same bytes always give the same text, and nothing protects it from changes: use seal.\n",
        "qrsa encrypt -k alice-public.txt -i note.txt -o note.cipher"},
       {"decrypt",
-       {"qrsa decrypt -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
+       {"qrsa decrypt -k KEYFILE [-i IN | IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
        Decrypt, "decrypt a cipher text of encrypt; checked against the public key when the key file has it",
        "  -k KEYFILE  the key file with the private key (and the public key, to check the result)\n"
-       "  -i IN       the cipher text (default: standard input)\n"
+       "  -i IN, IN   the cipher text (default: standard input)\n"
        "  -o OUT      the bytes, readable by their owner only, written only when all of them decrypted\n"
        "              and checked (default: standard output, which receives the bytes as they are\n"
        "              checked; exit 3 if a later part fails)\n"
-       "  --quiet     no progress line\n"
+       "  --quiet     no progress line, and no note when the result could not be checked\n"
        "  --force     replace OUT even when it holds a private key\n",
        "qrsa decrypt -k alice.dfm -i note.cipher -o note.txt"},
       {"wrap",
-       {"qrsa wrap -k KEYFILE --sym-bits 64|128|192|256 [--key HEX] [-o OUT] [--force]",
-        {"-k", "--sym-bits", "--key", "-o"}, {"--force"}, 0, 0},
-       Wrap, "wrap a session key given in hex (from --key or standard input)",
+       {"qrsa wrap -k KEYFILE [--scheme component] --sym-bits 64|128|192|256 [--key HEX | -i FILE | FILE] [-o OUT]"
+        " [--quiet] [--force]",
+        {"-k", "--scheme", "--sym-bits", "--key", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
+       Wrap, "wrap a session key given in hex (from --key, a file or standard input)",
        "  -k KEYFILE         the recipient's key file (public key)\n"
+       "  --scheme component the component's block: the key, random bytes, a zero top byte\n"
        "  --sym-bits BITS    the session key's size: 64, 128, 192 or 256\n"
-       "  --key HEX          the session key in hex, first byte first (default: read from standard input)\n"
+       "  --key HEX          the session key in hex, first byte first\n"
+       "  -i FILE, FILE      a file holding the session key in hex (default: standard input)\n"
        "  -o OUT             the wrapped key text (default: standard output)\n"
+       "  --quiet            accepted for every command; wrap prints nothing else anyway\n"
        "  --force            replace OUT even when it holds a private key\n",
        "qrsa wrap -k alice-public.txt --sym-bits 128 --key 00112233445566778899aabbccddeeff"},
       {"unwrap",
-       {"qrsa unwrap -k KEYFILE --sym-bits 64|128|192|256 [-i IN] [-o OUT] [--force]",
-        {"-k", "--sym-bits", "-i", "-o"}, {"--force"}, 0, 0},
+       {"qrsa unwrap -k KEYFILE [--scheme component] --sym-bits 64|128|192|256 [-i IN | IN] [-o OUT] [--quiet] [--force]",
+        {"-k", "--scheme", "--sym-bits", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
        Unwrap, "unwrap a wrapped session key; prints it in hex",
        "  -k KEYFILE         the key file with the private key\n"
+       "  --scheme component the component's block. A block whose top byte is not zero is refused (exit 3):\n"
+       "                     that catches a text wrapped for another key or damaged 255 times in 256, no\n"
+       "                     more; only OAEP detects every change. A wrong --sym-bits cannot be detected.\n"
+       "                     The scheme answers any text, so never unwrap texts an attacker chooses: the\n"
+       "                     answers let them sign with the key.\n"
        "  --sym-bits BITS    the session key's size: 64, 128, 192 or 256\n"
-       "  -i IN              the wrapped key text (default: standard input)\n"
+       "  -i IN, IN          the wrapped key text (default: standard input)\n"
        "  -o OUT             the session key in hex, readable by its owner only (default: standard output)\n"
+       "  --quiet            accepted for every command; unwrap prints nothing else anyway\n"
        "  --force            replace OUT even when it holds a private key\n",
        "qrsa unwrap -k alice.dfm --sym-bits 128 -i key.txt"},
       {"sign",
-       {"qrsa sign -k KEYFILE [--digest sha256|sha384|sha512] [-i IN] [-o OUT] [--force]",
-        {"-k", "--digest", "-i", "-o"}, {"--force"}, 0, 0},
+       {"qrsa sign -k KEYFILE [--scheme component] [--digest sha256|sha384|sha512] [-i IN | IN] [-o OUT] [--quiet] [--force]",
+        {"-k", "--scheme", "--digest", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
        Sign, "sign a digest of data of any length (--digest), or at most K-4 bytes directly",
        "  -k KEYFILE     the key file with the private key\n"
+       "  --scheme component  the component's signature block (the only one so far)\n"
        "  --digest NAME  sign the DER DigestInfo of the input's sha256, sha384 or sha512 digest (as PKCS#1\n"
        "                 v1.5 does); without it, the input's bytes are signed directly (at most K-4 bytes)\n"
-       "  -i IN          the data (default: standard input)\n"
+       "  -i IN, IN      the data (default: standard input)\n"
        "  -o OUT         the signature text (default: standard output)\n"
+       "  --quiet        accepted for every command; sign prints nothing else anyway\n"
        "  --force        replace OUT even when it holds a private key\n",
        "qrsa sign -k alice.dfm --digest sha256 -i contract.pdf -o contract.sig"},
       {"verify",
-       {"qrsa verify -k KEYFILE (-s SIGFILE | --signature TEXT) [--digest sha256|sha384|sha512] [-i IN]",
-        {"-k", "-s", "--signature", "--digest", "-i"}, {}, 0, 0},
+       {"qrsa verify -k KEYFILE (-s SIGFILE | --signature TEXT) [--scheme component] [--digest sha256|sha384|sha512]"
+        " [-i IN | IN] [--quiet]",
+        {"-k", "-s", "--signature", "--scheme", "--digest", "-i"}, {"--quiet"}, 0, 0, true},
        Verify, "check the input against a signature: \"valid\" (exit 0) or \"invalid\" (exit 1)",
        "  -k KEYFILE        the signer's key file (public key)\n"
        "  -s SIGFILE        the signature text in a file\n"
        "  --signature TEXT  the signature text itself\n"
+       "  --scheme component  the component's signature block (the only one so far)\n"
        "  --digest NAME     the digest the signature was made with (sha256, sha384, sha512); every byte of\n"
        "                    the DigestInfo is compared. Without it, only the input's bytes are compared,\n"
        "                    so a leading part (a prefix) of the signed data verifies as well.\n"
-       "  -i IN             the data (default: standard input)\n",
+       "  -i IN, IN         the data (default: standard input)\n"
+       "  --quiet           accepted for every command\n",
        "qrsa verify -k alice-public.dfm --digest sha256 -s contract.sig -i contract.pdf"},
       {"import-pem",
-       {"qrsa import-pem [-i PEM] [-o KEYFILE] [--force]", {"-i", "-o"}, {"--force"}, 0, 0}, ImportPem,
-       "an OpenSSL RSA key (PEM or DER; PKCS#1, PKCS#8 or SubjectPublicKeyInfo) into a key file",
-       "  -i PEM      the key, PEM or DER (default: standard input)\n"
-       "  -o KEYFILE  the key file (default: standard output)\n"
-       "  --force     replace KEYFILE even when it holds a private key\n",
+       {"qrsa import-pem [-i PEM | PEM] [-o KEYFILE] [--quiet] [--force]", {"-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
+       ImportPem, "an OpenSSL RSA key (PEM or DER; PKCS#1, PKCS#8 or SubjectPublicKeyInfo) into a key file",
+       "  -i PEM, PEM  the key, PEM or DER (default: standard input)\n"
+       "  -o KEYFILE   the key file (default: standard output)\n"
+       "  --quiet      accepted for every command\n"
+       "  --force      replace KEYFILE even when it holds a private key\n",
        "qrsa import-pem -i bob.pem -o bob.dfm"},
       {"export-pem",
-       {"qrsa export-pem -k KEYFILE [--public] [-o PEM] [--force]", {"-k", "-o"}, {"--public", "--force"}, 0, 0},
+       {"qrsa export-pem -k KEYFILE [--public] [-o PEM] [--quiet] [--force]", {"-k", "-o"}, {"--public", "--quiet", "--force"}, 0, 0},
        ExportPem, "a key file as OpenSSL PEM (PKCS#8 private key, or public key with --public)",
        "  -k KEYFILE  the key file\n"
        "  --public    write the public key (SubjectPublicKeyInfo) only\n"
        "  -o PEM      the PEM file (default: standard output)\n"
+       "  --quiet     accepted for every command\n"
        "  --force     replace PEM even when it holds a private key\n",
        "qrsa export-pem -k bob.dfm --public -o bob-public.pem"},
-      {"demo", {"qrsa demo", {}, {}, 0, 0}, RunDemo, "walk through a session-key exchange between two components",
-       "  (no options)\n", "qrsa demo"},
+      {"demo", {"qrsa demo [--quiet]", {}, {"--quiet"}, 0, 0}, RunDemo,
+       "walk through a session-key exchange between two components",
+       "  --quiet  accepted for every command\n", "qrsa demo"},
   });
   return commands;
 }

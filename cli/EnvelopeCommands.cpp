@@ -20,6 +20,7 @@ std::string InputPath(const ParsedArgs& args) { return args.Value("-i").value_or
 bool Force(const ParsedArgs& args) { return args.Flag("--force"); }
 
 int Seal(const ParsedArgs& args) {
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
   const auto holder = LoadKey(args);
   if (!holder->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key to seal for");
   InputStream in(InputPath(args));
@@ -35,6 +36,7 @@ int Seal(const ParsedArgs& args) {
 }
 
 int Open(const ParsedArgs& args) {
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
   const auto holder = LoadKey(args);
   if (!holder->HasPrivateKey()) throw Failure(args.Required("-k") + " holds no private key to open with");
   InputStream in(InputPath(args));
@@ -62,19 +64,19 @@ int Open(const ParsedArgs& args) {
 std::vector<Command> WithEnvelopeCommands(std::vector<Command> others) {
   std::vector<Command> commands = {
       {"seal",
-       {"qrsa seal -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
+       {"qrsa seal -k KEYFILE [-i IN | IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
        Seal, "encrypt a file of any size for the key's owner (AES-256-GCM envelope)",
        "  -k KEYFILE  the recipient's key file (the public key is enough)\n"
-       "  -i IN       the data to seal (default: standard input)\n"
+       "  -i IN, IN   the data to seal (default: standard input)\n"
        "  -o OUT      the envelope (default: standard output)\n"
        "  --quiet     no progress line\n"
        "  --force     replace OUT even when it holds a private key\n",
        "qrsa seal -k alice-public.dfm -i report.pdf -o report.pdf.qenv"},
       {"open",
-       {"qrsa open -k KEYFILE [-i IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0},
+       {"qrsa open -k KEYFILE [-i IN | IN] [-o OUT] [--quiet] [--force]", {"-k", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
        Open, "open an envelope made by seal; any damage is detected",
        "  -k KEYFILE  the recipient's key file with the private key\n"
-       "  -i IN       the envelope (default: standard input)\n"
+       "  -i IN, IN   the envelope (default: standard input)\n"
        "  -o OUT      the data, written only when the whole envelope authenticated (default: standard\n"
        "              output, which receives each chunk once it authenticated; exit 3 if the end is missing)\n"
        "  --quiet     no progress line\n"

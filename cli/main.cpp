@@ -70,7 +70,7 @@ int Run(const std::vector<std::string>& words) {
     return Qrsa::ExitUsage;
   }
   const std::string& name = words[0];
-  if (name == "--version" || name == "version") {
+  if (name == "--version" || name == "-V" || name == "version") {
     Rsa::TRSA probe(nullptr);
     std::printf("qrsa %s (TRSA %s, %s)\n", QRSA_VERSION, probe.GetVersion().c_str(), OpenSSL_version(OPENSSL_VERSION));
     return Qrsa::ExitOk;

@@ -1,7 +1,8 @@
 # Compares a package library's exports with exports.txt, using `nm -DC`:
 #   cmake -DNM=nm -DLIBRARY=libquorlin_a.so -DEXPORTS=exports.txt -P CheckExports.cmake
 # Fails when a listed name is missing, when the library exports a name that is not listed, or when any
-# arithmetic routine or the prime search shows up in its dynamic symbol table at all.
+# arithmetic routine or the prime search shows up in its dynamic symbol table at all. A listed function
+# must be a strong definition: a weak (inline) copy is not the package's own export.
 execute_process(COMMAND ${NM} -DC ${LIBRARY} OUTPUT_VARIABLE all RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
@@ -11,9 +12,13 @@ execute_process(COMMAND ${NM} -DC --defined-only ${LIBRARY} OUTPUT_VARIABLE defi
 file(STRINGS ${EXPORTS} expected REGEX "^[^#]")
 string(REPLACE "\n" ";" defined_lines "${defined}")
 set(exported "")
+set(weak_functions "")
 foreach(line IN LISTS defined_lines)
-  if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.+)$")
-    list(APPEND exported "${CMAKE_MATCH_1}")
+  if(line MATCHES "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$")
+    list(APPEND exported "${CMAKE_MATCH_2}")
+    if(CMAKE_MATCH_1 STREQUAL "W")
+      list(APPEND weak_functions "${CMAKE_MATCH_2}")
+    endif()
   endif()
 endforeach()
 
@@ -28,6 +33,12 @@ foreach(name IN LISTS exported)
   list(FIND expected "${name}" at)
   if(at EQUAL -1)
     string(APPEND failures "  unexpected export: ${name}\n")
+  endif()
+endforeach()
+foreach(name IN LISTS weak_functions)
+  list(FIND expected "${name}" at)
+  if(NOT at EQUAL -1)
+    string(APPEND failures "  weak (inline) copy instead of a definition: ${name}\n")
   endif()
 endforeach()
 string(REPLACE "\n" ";" all_lines "${all}")

@@ -22,10 +22,8 @@ void Register() {
 
 namespace {
 
-// The type descriptors of the unit's enumerations, and out-of-line copies of the frame's inline
-// queries, are emitted here so that the package can export them.
+// The type descriptors of the unit's enumerations are emitted here so that the package can export them.
 [[gnu::used]] const std::type_info* const EnumTypeDescriptors[] = {&typeid(TKeyBits), &typeid(TSymKeyLength)};
-[[gnu::used]] int (TRSA::*const PrecisionQuery)() const = &TRSA::GetPrecision;
 
 }  // namespace
 

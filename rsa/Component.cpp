@@ -109,7 +109,9 @@ void TRSA::SetKeyBits(const TKeyBits Value) {
   DoStatusUpdate();
 }
 
-int TRSA::GetSymKeyBytes() const {
+int TRSA::GetPrecision() { return FPrecision; }
+
+int TRSA::GetSymKeyBytes() {
   switch (FSymKeyLength) {
     case sk64: return 8;
     case sk128: return 16;
@@ -119,7 +121,7 @@ int TRSA::GetSymKeyBytes() const {
   return 8;
 }
 
-System::AnsiString TRSA::GetVersion() const { return "1.01"; }
+System::AnsiString TRSA::GetVersion() { return "1.01"; }
 
 void TRSA::DoStatusUpdate() {
   if (FOnStatusUpdate.Assigned()) FOnStatusUpdate(this);

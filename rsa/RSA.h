@@ -183,10 +183,11 @@ class TRSA : public Classes::TComponent {
 
   // ---- Component frame ----
   // Key size in 32-bit digits: 0 until KeyBits is first assigned, then 16, 32, 64, 96 or 128.
-  int GetPrecision() const { return FPrecision; }
+  // The three queries are not const: the packages export them under exactly these names.
+  int GetPrecision();
   // Session-key length in bytes for SymKeyLength: 8, 16, 24 or 32.
-  int GetSymKeyBytes() const;
-  System::AnsiString GetVersion() const;
+  int GetSymKeyBytes();
+  System::AnsiString GetVersion();
   // Calls OnStatusUpdate with this component as sender, when a handler is assigned.
   void DoStatusUpdate();
 

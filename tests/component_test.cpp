@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 #include <new>
 #include <vector>
@@ -61,12 +62,23 @@ static void Release(void* p) {
 void operator delete(void* p) noexcept { Release(p); }
 void operator delete(void* p, std::size_t) noexcept { Release(p); }
 
-TEST(Component, FreshComponentHasNoKeys) {
+TEST(Component, FreshComponentDefaults) {
   TRSA rsa(nullptr);
+  EXPECT_EQ(rsa.KeyBits(), Rsa::kb0512);
+  EXPECT_EQ(rsa.SymKeyLength(), Rsa::sk64);
+  EXPECT_EQ(rsa.GetSymKeyBytes(), 8);
+  EXPECT_EQ(rsa.GetPrecision(), 0) << "no key size until KeyBits is assigned";
   EXPECT_EQ(rsa.GetVersion(), "1.01");
+  for (const AnsiString* text : {&rsa.PublicKey(), &rsa.PrivateKey(), &rsa.Signature(), &rsa.Status()})
+    EXPECT_TRUE(text->IsEmpty());
+  EXPECT_FALSE(rsa.OnStatusUpdate());
+  // The three loaded flags are down: each operation that needs one says which.
+  rsa.SetKeyBits(Rsa::kb0512);
   BigNum e, n;
-  EXPECT_THROW(rsa.GetPublicKey(e, n), Rsa::ENoKeyLoaded);
-  EXPECT_THROW(rsa.GetPrivateKey(n, e), Rsa::ENoKeyLoaded);
+  Testing::ExpectReportedFailure<Rsa::ENoKeyLoaded>(rsa, [&] { rsa.GetPublicKey(e, n); }, "Public key not loaded");
+  Testing::ExpectReportedFailure<Rsa::ENoKeyLoaded>(rsa, [&] { rsa.GetPrivateKey(n, e); }, "Private key not loaded");
+  const unsigned char data[4] = {1, 2, 3, 4};
+  Testing::ExpectReportedFailure<Rsa::ENoKeyLoaded>(rsa, [&] { rsa.Verify(data, 3, 4); }, "Public key not loaded");
 }
 
 TEST(Component, KeyBitsSetsPrecisionAndReportsEveryAssignment) {
@@ -172,6 +184,39 @@ TEST(Component, BurnClearsKeysTextsAndFlagsButNotStatus) {
   BigNum a, b;
   EXPECT_THROW(rsa.GetPublicKey(a, b), Rsa::ENoKeyLoaded);
   EXPECT_THROW(rsa.GetPrivateKey(a, b), Rsa::ENoKeyLoaded);
+}
+
+// After Burn every operation that needs a key fails as on a component that never had one: the
+// exception class and message, and the same text in Status inside the handler.
+TEST(Component, EveryOperationAfterBurnReportsTheMissingKey) {
+  TRSA rsa(nullptr);
+  rsa.SetKeyBits(Rsa::kb0512);
+  rsa.SetPublicKey(Number({3}), Number({77}));
+  rsa.SetPrivateKey(Number({77}), Number({43}));
+  rsa.Burn();
+  BigNum a, b;
+  Rsa::TSymKey key{};
+  const unsigned char data[4] = {1, 2, 3, 4};
+  AnsiString out;
+  struct Case {
+    const char* Operation;
+    std::function<void()> Run;
+    const char* Message;
+  };
+  const Case cases[] = {
+      {"GetPublicKey", [&] { rsa.GetPublicKey(a, b); }, "Public key not loaded"},
+      {"GetPrivateKey", [&] { rsa.GetPrivateKey(a, b); }, "Private key not loaded"},
+      {"EncryptKey", [&] { rsa.EncryptKey(key); }, "Public key not loaded"},
+      {"DecryptKey", [&] { rsa.DecryptKey("AAAA", key); }, "Private key not loaded"},
+      {"Sign", [&] { rsa.Sign(data, 3, 4); }, "Private key not loaded"},
+      {"Verify", [&] { rsa.Verify(data, 3, 4); }, "Public key not loaded"},
+      {"EncryptString", [&] { rsa.EncryptString("plain", out); }, "Public key not loaded"},
+      {"DecryptString", [&] { rsa.DecryptString("AAAA", out); }, "Private key not loaded"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Operation);
+    Testing::ExpectReportedFailure<Rsa::ENoKeyLoaded>(rsa, c.Run, c.Message);
+  }
 }
 
 TEST(Component, BurnStringZeroesInPlaceThenEmpties) {
