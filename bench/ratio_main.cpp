@@ -74,6 +74,8 @@ const Comparison Comparisons[] = {
     {"encryptstring-2048", "encryptstring/ours/2048", "encryptstring/openssl/2048"},
     {"keygen-3072", "keygen/MakeKeyPair/3072", "keygen/openssl/3072"},
     {"keygen-4096", "keygen/MakeKeyPair/4096", "keygen/openssl/4096"},
+    {"sha256", "sha256/ours/1024", "sha256/openssl/1024"},
+    {"sha512", "sha512/ours/256", "sha512/openssl/256"},
 };
 
 // OpenSSL's capability mask with the AVX-512 IFMA bit (bit 21 of the second word, cpuid leaf 7 EBX)

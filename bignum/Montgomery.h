@@ -6,8 +6,11 @@
 // a*b/R mod m, which is again a form. Every routine here runs in constant time, its time depending on
 // the lengths only, unless its name ends in VarTime. The set-up and conversions live in
 // MontgomerySetup.cpp, the portable kernels in MontgomeryPortable.cpp, the x86-64 ADX/BMI2 kernels in
-// MontgomeryAdx.cpp, the choice between them in MontgomeryKernels.cpp and KernelChoice.cpp, the
-// exponentiations in ModExpMontgomery.cpp.
+// three files: MontgomeryAdx.cpp (the row kernels for any size, used from 17 limbs),
+// MontgomeryAdxFixed.cpp (the unrolled 8-limb product and the set-up's 8-limb doublings) and
+// MontgomeryAdxBlocks.cpp (the 8-limb square and the 16-limb product and square); the AVX-512 IFMA
+// exponentiations in MontgomeryIfma.cpp. KernelChoice.cpp picks the family once per process,
+// MontgomeryKernels.cpp the kernel for each limb count, ModExpMontgomery.cpp holds the exponentiations.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,9 @@
 // Montgomery products and squares by rows of multiply-accumulate for x86-64 processors with the ADX
 // and BMI2 extensions: each row is a loop of mulx with two independent carry chains (adcx and adox),
 // which no portable code reaches. CMake compiles this file on x86-64 only; the kernel dispatcher
-// (MontgomeryKernels.cpp) calls it when the processor has both extensions. Time depends on the limb
-// count only.
+// (MontgomeryKernels.cpp) calls it when the processor has both extensions, for moduli of 17 limbs and
+// more (8 and 16 limbs have kernels of their own, the portable columns are faster below 16). Time
+// depends on the limb count only.
 #include "bignum/MontgomeryInternal.h"
 
 #if QARVEX_HAVE_ADX_KERNELS

@@ -1,10 +1,11 @@
-// Montgomery products and squares of fixed sizes for x86-64 processors with ADX and BMI2: 8 limbs (the
-// halves of 1024-bit keys, 512-bit moduli and primes) and 16 limbs (the halves of 2048-bit keys). Both
-// scan the operand a limb by limb and reduce as they go: row i adds a[i]*b, then q*m with q chosen to
+// The fixed-size 8-limb kernels for x86-64 processors with ADX and BMI2 (the halves of 1024-bit keys,
+// 512-bit moduli and primes): the Montgomery product, and the set-up's modular doublings. The product
+// scans the operand a limb by limb and reduces as it goes: row i adds a[i]*b, then q*m with q chosen to
 // cancel the lowest limb, which drops off. Each row runs two carry chains side by side (adcx on the
-// carry flag, adox on the overflow flag). At 8 limbs the running value stays in registers for the whole
-// product; at 16 it lives in memory, one unrolled row per statement. No branch and no memory address
-// depends on the operands or the modulus; time depends on nothing but the size.
+// carry flag, adox on the overflow flag), and the running value stays in registers for the whole
+// product. The 8-limb square and the 16-limb kernels are built from blocks (MontgomeryAdxBlocks.cpp).
+// No branch and no memory address depends on the operands or the modulus; time depends on nothing but
+// the size.
 #include <cstddef>
 
 #include "bignum/BigNumInternal.h"

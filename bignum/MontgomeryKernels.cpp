@@ -1,5 +1,6 @@
-// Chooses the kernel behind every Montgomery product and square: the ADX/BMI2 rows where the processor
-// has them and they beat the portable columns (measured), the portable columns everywhere else. The
+// Chooses the kernel behind every Montgomery product and square. Where the selected family is ADX or
+// IFMA (KernelChoice.cpp): the fixed-size ADX/BMI2 kernels at 8 and 16 limbs, the ADX/BMI2 rows from 17
+// limbs, where they beat the portable columns (measured); the portable columns everywhere else. The
 // choice depends on the processor, the forced kernel family and the limb count, never on the values.
 #include "bignum/MontgomeryInternal.h"
 

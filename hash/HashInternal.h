@@ -5,6 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// The SHA-instruction block functions exist on x86-64 builds by GCC or Clang (hash/CMakeLists.txt leaves
+// their files out elsewhere).
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QARVEX_HAVE_SHA_NI 1
+#else
+#define QARVEX_HAVE_SHA_NI 0
+#endif
+
 namespace Hash::Detail {
 
 // Big-endian loads and stores built from single bytes, so they are right whatever the processor's own
@@ -43,6 +51,12 @@ using TBlocks64 = void (*)(std::uint64_t* State, const unsigned char* Data, std:
 void Sha1BlocksPortable(std::uint32_t* State, const unsigned char* Data, std::size_t Blocks);    // State[5]
 void Sha256BlocksPortable(std::uint32_t* State, const unsigned char* Data, std::size_t Blocks);  // State[8]
 void Sha512BlocksPortable(std::uint64_t* State, const unsigned char* Data, std::size_t Blocks);  // State[8]
+
+#if QARVEX_HAVE_SHA_NI
+// On the x86 SHA extensions (with SSSE3 and SSE4.1); SHA-512 has no such instructions.
+void Sha1BlocksNi(std::uint32_t* State, const unsigned char* Data, std::size_t Blocks);    // State[5]
+void Sha256BlocksNi(std::uint32_t* State, const unsigned char* Data, std::size_t Blocks);  // State[8]
+#endif
 
 // One implementation's block functions.
 struct TBlockFunctions {

@@ -1,7 +1,7 @@
 // SHA-512's compression function in portable C++ (FIPS 180-4, 6.4.2); SHA-384 uses it with its own
-// initial values. Laid out as SHA-256's: a 16-word schedule window renewed 16 at a time and 16 rounds
-// unrolled so the working variables rotate by name. Runs in time that depends only on the number of
-// blocks.
+// initial values. Laid out as SHA-256's: a 16-word schedule window, each word made just before the round
+// that takes it, and 16 rounds unrolled so the working variables rotate by name. Runs in time that
+// depends only on the number of blocks.
 #include "hash/HashInternal.h"
 
 namespace Hash::Detail {
@@ -33,13 +33,40 @@ inline std::uint64_t SmallSigma1(std::uint64_t x) { return Rotr64(x, 19) ^ Rotr6
 
 }  // namespace
 
-// One round: d and h are the variables it changes; the caller rotates the names.
-#define QARVEX_SHA512_ROUND(a, b, c, d, e, f, g, h, i)                                          \
-  do {                                                                                          \
-    const std::uint64_t t1 = h + BigSigma1(e) + (g ^ (e & (f ^ g))) + K[j + (i)] + w[(i)];     \
-    d += t1;                                                                                    \
-    h = t1 + BigSigma0(a) + ((a & b) | (c & (a | b)));                                          \
+// One round, on schedule word W: d and h are the variables it changes; the caller rotates the names.
+// Majority(a, b, c) is written as b ^ ((a ^ b) & (b ^ c)), which saves an operation on the usual form.
+#define QARVEX_SHA512_ROUND(a, b, c, d, e, f, g, h, i, W)                                   \
+  do {                                                                               \
+    const std::uint64_t t1 = h + BigSigma1(e) + (g ^ (e & (f ^ g))) + K[j + (i)] + (W);   \
+    d += t1;                                                                         \
+    h = t1 + BigSigma0(a) + (b ^ ((a ^ b) & (b ^ c)));                               \
   } while (0)
+
+// Schedule word t as it is: the first 16, straight from the block.
+#define QARVEX_WORD_LOADED(i) w[i]
+// Schedule word t from words t-2, t-7, t-15 and t-16, made in place of word t-16 just before the round
+// that takes it, so the schedule and the rounds interleave.
+#define QARVEX_WORD_NEXT(i) \
+  (w[i] += SmallSigma1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] + SmallSigma0(w[((i) + 1) & 15]))
+
+// Sixteen rounds, j to j+15, the names rotating one place per round.
+#define QARVEX_SIXTEEN_ROUNDS(WORD)                 \
+  QARVEX_SHA512_ROUND(a, b, c, d, e, f, g, h, 0, WORD(0));   \
+  QARVEX_SHA512_ROUND(h, a, b, c, d, e, f, g, 1, WORD(1));   \
+  QARVEX_SHA512_ROUND(g, h, a, b, c, d, e, f, 2, WORD(2));   \
+  QARVEX_SHA512_ROUND(f, g, h, a, b, c, d, e, 3, WORD(3));   \
+  QARVEX_SHA512_ROUND(e, f, g, h, a, b, c, d, 4, WORD(4));   \
+  QARVEX_SHA512_ROUND(d, e, f, g, h, a, b, c, 5, WORD(5));   \
+  QARVEX_SHA512_ROUND(c, d, e, f, g, h, a, b, 6, WORD(6));   \
+  QARVEX_SHA512_ROUND(b, c, d, e, f, g, h, a, 7, WORD(7));   \
+  QARVEX_SHA512_ROUND(a, b, c, d, e, f, g, h, 8, WORD(8));   \
+  QARVEX_SHA512_ROUND(h, a, b, c, d, e, f, g, 9, WORD(9));   \
+  QARVEX_SHA512_ROUND(g, h, a, b, c, d, e, f, 10, WORD(10)); \
+  QARVEX_SHA512_ROUND(f, g, h, a, b, c, d, e, 11, WORD(11)); \
+  QARVEX_SHA512_ROUND(e, f, g, h, a, b, c, d, 12, WORD(12)); \
+  QARVEX_SHA512_ROUND(d, e, f, g, h, a, b, c, 13, WORD(13)); \
+  QARVEX_SHA512_ROUND(c, d, e, f, g, h, a, b, 14, WORD(14)); \
+  QARVEX_SHA512_ROUND(b, c, d, e, f, g, h, a, 15, WORD(15))
 
 void Sha512BlocksPortable(std::uint64_t* State, const unsigned char* Data, std::size_t Blocks) {
   std::uint64_t w[16];  // the schedule window, wiped once at the end
@@ -47,28 +74,10 @@ void Sha512BlocksPortable(std::uint64_t* State, const unsigned char* Data, std::
     for (int i = 0; i < 16; ++i) w[i] = LoadBe64(Data + 8 * i);
     std::uint64_t a = State[0], b = State[1], c = State[2], d = State[3];
     std::uint64_t e = State[4], f = State[5], g = State[6], h = State[7];
-    for (int j = 0; j < 80; j += 16) {
-      // The next 16 schedule words: word t from words t-2, t-7, t-15 and t-16, in place.
-      if (j > 0) {
-        for (int i = 0; i < 16; ++i)
-          w[i] += SmallSigma1(w[(i + 14) & 15]) + w[(i + 9) & 15] + SmallSigma0(w[(i + 1) & 15]);
-      }
-      QARVEX_SHA512_ROUND(a, b, c, d, e, f, g, h, 0);
-      QARVEX_SHA512_ROUND(h, a, b, c, d, e, f, g, 1);
-      QARVEX_SHA512_ROUND(g, h, a, b, c, d, e, f, 2);
-      QARVEX_SHA512_ROUND(f, g, h, a, b, c, d, e, 3);
-      QARVEX_SHA512_ROUND(e, f, g, h, a, b, c, d, 4);
-      QARVEX_SHA512_ROUND(d, e, f, g, h, a, b, c, 5);
-      QARVEX_SHA512_ROUND(c, d, e, f, g, h, a, b, 6);
-      QARVEX_SHA512_ROUND(b, c, d, e, f, g, h, a, 7);
-      QARVEX_SHA512_ROUND(a, b, c, d, e, f, g, h, 8);
-      QARVEX_SHA512_ROUND(h, a, b, c, d, e, f, g, 9);
-      QARVEX_SHA512_ROUND(g, h, a, b, c, d, e, f, 10);
-      QARVEX_SHA512_ROUND(f, g, h, a, b, c, d, e, 11);
-      QARVEX_SHA512_ROUND(e, f, g, h, a, b, c, d, 12);
-      QARVEX_SHA512_ROUND(d, e, f, g, h, a, b, c, 13);
-      QARVEX_SHA512_ROUND(c, d, e, f, g, h, a, b, 14);
-      QARVEX_SHA512_ROUND(b, c, d, e, f, g, h, a, 15);
+    int j = 0;
+    QARVEX_SIXTEEN_ROUNDS(QARVEX_WORD_LOADED);
+    for (j = 16; j < 80; j += 16) {
+      QARVEX_SIXTEEN_ROUNDS(QARVEX_WORD_NEXT);
     }
     State[0] += a;
     State[1] += b;
@@ -82,6 +91,9 @@ void Sha512BlocksPortable(std::uint64_t* State, const unsigned char* Data, std::
   Wipe(w, sizeof w);
 }
 
+#undef QARVEX_SIXTEEN_ROUNDS
+#undef QARVEX_WORD_NEXT
+#undef QARVEX_WORD_LOADED
 #undef QARVEX_SHA512_ROUND
 
 }  // namespace Hash::Detail

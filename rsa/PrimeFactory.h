@@ -30,8 +30,10 @@ void HalveUntilNotAbove(BigNum& a, const BigNum& n);
 
 // Finds a probable prime at or above a start value: window by window, a sieve strikes every multiple
 // of a prime below 6000, and the survivors are tested in increasing order by a Fermat test (bases 2
-// and 3) and then a Miller-Rabin test with random bases. Every number is a full 132-digit BigNum and
-// every arithmetic call uses all 132 digits. The search allocates nothing on the heap.
+// and 3) and then a Miller-Rabin test with random bases. Every number is a full 132-digit BigNum; the
+// additions, shifts and selections run over all 132 digits, while the sieve's remainders, the
+// Montgomery set-up and the tests' exponentiations run over the candidate's significant digits, a
+// public length that the key size fixes. The search allocates nothing on the heap.
 //
 // Destroyed with the inherited Free (or by an owner that calls it); it has no destructor of its own.
 class TPrimeFactory : public System::TObject {

@@ -9,12 +9,13 @@
 //     end
 //   end
 //
-// Properties are written in declaration order, as their class information lists them. Enumerations
-// are written by identifier. Strings are single-quoted with a quote doubled inside; bytes outside the
-// printable ASCII range are written as #nn character codes (decimal, #$hh hex also read), so any byte
-// survives. A long string may be continued on the next line after a trailing '+'. Empty strings,
-// enumerations at their default and unassigned events are not written; an event is written by the
-// name its handler was published under, and a handler that was never published (a plain lambda
+// Properties are written in declaration order, as their class information lists them, and applied in
+// that order when read, whatever the order of the lines (a key text needs its key size set first).
+// Enumerations are written by identifier. Strings are single-quoted with a quote doubled inside; bytes
+// outside the printable ASCII range are written as #nn character codes (decimal, #$hh hex also read),
+// so any byte survives. A long string may be continued on the next line after a trailing '+'. Empty
+// strings, enumerations at their default and unassigned events are not written; an event is written
+// by the name its handler was published under, and a handler that was never published (a plain lambda
 // attached at run time) is not written. Names, identifiers and keywords are case-sensitive.
 #pragma once
 
@@ -53,11 +54,12 @@ inline constexpr int MaxFormDepth = 64;
 std::string WriteComponentRes(const TComponent& root);
 
 // Creates the root object of the form text with the given owner (null: the caller owns it), names
-// it, applies its properties through their write accessors in the order they appear, and creates the
-// nested components owned by it. Event names are resolved through the root's published handlers,
-// then through its owners'. Malformed text raises EReadError (EClassNotFound for an unknown class)
-// naming the line; an exception raised by a property's write accessor propagates unchanged. On any
-// failure every component created by the read is destroyed.
+// it, applies its properties through their write accessors in declaration order (of lines naming the
+// same property, the last wins), and creates the nested components owned by it. Event names are
+// resolved through the root's published handlers, then through its owners'. Malformed text raises
+// EReadError (EClassNotFound for an unknown class) naming the line; an exception raised by a
+// property's write accessor propagates unchanged. On any failure every component created by the read
+// is destroyed.
 TComponent* ReadComponentRes(const std::string& text, TComponent* owner);
 
 // As above, and the root must be a T; otherwise it is destroyed and EReadError is raised.

@@ -1,0 +1,97 @@
+# Lists every variable-time routine of the arithmetic that rsa/ calls, and fails unless each call site
+# (routine and file) is in the allow-list with the reason its values are public. Variable-time routines
+# are those whose names end in VarTime (any header in bignum/) and those of bignum/BigNum.h whose
+# contract says "variable time" (BNCmp, BNDigits, BNDiv, BNModInv, ...). The list also fails when one
+# of its lines no longer matches a call, so that it stays the map of where rsa/ leaves constant time.
+#   cmake -DSOURCE_DIR=... -DALLOW_LIST=tests/vartime_allowed.txt -P CheckVarTime.cmake
+cmake_minimum_required(VERSION 3.25)
+
+# The unmarked variable-time routines: declarations in BigNum.h whose comment says so.
+file(STRINGS ${SOURCE_DIR}/bignum/BigNum.h header)
+set(vartime "")
+set(comment "")
+foreach(line IN LISTS header)
+  if(line MATCHES "^[ \t]*//")
+    string(APPEND comment " ${line}")
+    continue()
+  endif()
+  # (Two tests, since each MATCHES sets CMAKE_MATCH_1 anew.)
+  if(comment MATCHES "[Vv]ariable time")
+    if(line MATCHES "^[A-Za-z][A-Za-z0-9_:<> \t*&]*[ \t*&]([A-Za-z][A-Za-z0-9_]*)\\(")
+      list(APPEND vartime ${CMAKE_MATCH_1})
+    endif()
+  endif()
+  set(comment "")
+endforeach()
+# The marked ones: every name ending in VarTime that a bignum/ header declares.
+file(GLOB headers ${SOURCE_DIR}/bignum/*.h)
+foreach(path IN LISTS headers)
+  file(READ ${path} text)
+  string(REGEX MATCHALL "[A-Za-z0-9_]+VarTime[ \t\n]*\\(" found "${text}")
+  foreach(match IN LISTS found)
+    string(REGEX REPLACE "[ \t\n]*\\($" "" name "${match}")
+    list(APPEND vartime ${name})
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES vartime)
+list(SORT vartime)
+if(NOT vartime)
+  message(FATAL_ERROR "no variable-time routine found in bignum/: the check no longer reads the headers right")
+endif()
+
+# The call sites: "name file" for every variable-time routine called in a file of rsa/ (comments left out).
+file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/rsa/*.h ${SOURCE_DIR}/rsa/*.cpp)
+list(SORT files)
+set(calls "")
+foreach(file IN LISTS files)
+  file(READ ${SOURCE_DIR}/${file} text)
+  string(REGEX REPLACE "//[^\n]*" "" text "${text}")
+  foreach(name IN LISTS vartime)
+    if(text MATCHES "(^|[^A-Za-z0-9_])${name}[ \t\n]*\\(")
+      list(APPEND calls "${name} ${file}")
+    endif()
+  endforeach()
+endforeach()
+
+# The allow-list: "name file reason", one call site a line; # starts a comment.
+file(STRINGS ${SOURCE_DIR}/${ALLOW_LIST} lines)
+set(allowed "")
+set(problems "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[ \t]*(#|$)")
+    continue()
+  endif()
+  if(NOT line MATCHES "^([A-Za-z0-9_]+)[ \t]+([^ \t]+)[ \t]+([^ \t].*)$")
+    list(APPEND problems "${ALLOW_LIST}: '${line}' is not 'routine file reason' (the reason says why the values are public)")
+    continue()
+  endif()
+  list(APPEND allowed "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+endforeach()
+
+foreach(call IN LISTS calls)
+  if(NOT call IN_LIST allowed)
+    string(REPLACE " " ";" parts "${call}")
+    list(GET parts 0 name)
+    list(GET parts 1 file)
+    string(CONCAT problem "${file} calls the variable-time routine ${name}, which ${ALLOW_LIST} does not "
+           "allow there. If every value it sees there is public, add the line '${name} ${file} <why they are "
+           "public>' to the list. If a secret can reach it, call a constant-time routine instead "
+           "(docs/CONSTANT_TIME.md).")
+    list(APPEND problems "${problem}")
+  endif()
+endforeach()
+foreach(entry IN LISTS allowed)
+  if(NOT entry IN_LIST calls)
+    list(APPEND problems "${ALLOW_LIST} allows '${entry}', but that file no longer calls that variable-time routine: remove the line")
+  endif()
+endforeach()
+
+list(JOIN vartime ", " text)
+message(STATUS "variable-time routines of bignum/: ${text}")
+list(JOIN calls "\n  " text)
+message(STATUS "variable-time routines called from rsa/:\n  ${text}")
+if(problems)
+  list(JOIN problems "\n  " text)
+  message(FATAL_ERROR "variable-time calls from rsa/ not justified:\n  ${text}")
+endif()
+message(STATUS "every variable-time call from rsa/ is justified in ${ALLOW_LIST}")
