@@ -71,6 +71,8 @@ template <class F>
 auto WithContext(const std::string& context, F operation) {
   try {
     return operation();
+  } catch (const Rsa::EInvalidKey&) {
+    throw;  // the key's fault, not the input's: main gives it the key's context
   } catch (const Sysutils::Exception& error) {
     throw Failure(error.Message().str() + ": " + context);
   }
@@ -273,7 +275,7 @@ int Wrap(const ParsedArgs& args) {
   if (const auto option = args.Value("--key")) {
     bytes.Text() = ParseOption(args, [&] { return HexDecodeBytes(*option, count, "the session key"); });
   } else {
-    SecretText hex(TrimText(ReadInput(InputPath(args))));
+    SecretText hex(TrimText(ReadInput(InputPath(args), SmallInputLimit, "a session key")));
     bytes.Text() = HexDecodeBytes(hex.Text(), count, "the session key");
   }
   Rsa::TSymKey key{};
@@ -294,7 +296,7 @@ int Unwrap(const ParsedArgs& args) {
   rsa.SetSymKeyLength(length);
   Output output(OutputPath(args), OutputKind::Secret, Force(args));
   const std::string source = InputName(InputPath(args));
-  const std::string wrapped = TrimText(ReadInput(InputPath(args)));
+  const std::string wrapped = TrimText(ReadInput(InputPath(args), SmallInputLimit, "a wrapped key"));
   if (wrapped.starts_with("qarvex-envelope") || wrapped.starts_with("-----BEGIN QARVEX ENVELOPE"))
     throw Failure(source + " is a sealed envelope, not a wrapped key: open it with 'qrsa open'");
   const int K = 4 * rsa.GetPrecision();
@@ -336,7 +338,8 @@ int Verify(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
   RequirePublicKey(*holder, args, "verify");
-  const std::string signature = sigFile ? TrimText(ReadInput(*sigFile)) : TrimText(*sigText);
+  const std::string signature =
+      sigFile ? TrimText(ReadInput(*sigFile, SmallInputLimit, "a signature")) : TrimText(*sigText);
   const std::string data = SignedBytes(args, rsa, "verify");
   const int K = 4 * rsa.GetPrecision();
   WithContext((sigFile ? InputName(*sigFile) : std::string("the --signature text")) +
@@ -463,12 +466,13 @@ const std::vector<Command>& Commands() {
        "  -k KEYFILE         the recipient's key file (public key)\n"
        "  --scheme component the component's block: the key, random bytes, a zero top byte\n"
        "  --sym-bits BITS    the session key's size: 64, 128, 192 or 256\n"
-       "  --key HEX          the session key in hex, first byte first\n"
+       "  --key HEX          the session key in hex, first byte first; other users of the machine can\n"
+       "                     read a command line: give the key in a file or on standard input\n"
        "  -i FILE, FILE      a file holding the session key in hex (default: standard input)\n"
        "  -o OUT             the wrapped key text (default: standard output)\n"
        "  --quiet            accepted for every command; wrap prints nothing else anyway\n"
        "  --force            replace OUT even when it holds a private key\n",
-       "qrsa wrap -k alice-public.txt --sym-bits 128 --key 00112233445566778899aabbccddeeff"},
+       "qrsa wrap -k alice-public.txt --sym-bits 128 < session-key.hex"},
       {"unwrap",
        {"qrsa unwrap -k KEYFILE [--scheme component] --sym-bits 64|128|192|256 [-i IN | IN] [-o OUT] [--quiet] [--force]",
         {"-k", "--scheme", "--sym-bits", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},

@@ -24,7 +24,7 @@ int Seal(const ParsedArgs& args) {
   const auto holder = LoadKey(args);
   if (!holder->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key to seal for");
   InputStream in(InputPath(args));
-  Output output(OutputPath(args), OutputKind::Public, Force(args));
+  Output output(OutputPath(args), OutputKind::Public, Force(args), OutputForm::Binary);
   Progress progress(in.Size(), args.Flag("--quiet"));
   Qarvex::Envelope::Seal(
       holder->Rsa(), [&](void* data, std::size_t size) { return in.Read(data, size); },

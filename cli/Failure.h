@@ -26,6 +26,13 @@ class Failure : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// An output the tool will not send where it would go (binary data onto a terminal): exit status 2, as
+// for a usage error, but without the usage line.
+class OutputRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Exit statuses.
 inline constexpr int ExitOk = 0;
 inline constexpr int ExitMismatch = 1;  // verify: the signature does not match

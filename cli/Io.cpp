@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,21 +26,46 @@ std::string SystemError(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
-// Reads everything from an open descriptor.
-bool ReadAll(int fd, std::string& out) {
+// Appends to out, moving what it holds to a larger buffer and wiping the old one when it is full, so
+// that growing leaves no copy of a key text behind in freed memory.
+void AppendWiping(std::string& out, const char* data, std::size_t size) {
+  if (out.size() + size > out.capacity()) {
+    std::string larger;
+    larger.reserve(std::max(2 * out.capacity(), out.size() + size));
+    larger.append(out);
+    Wipe(out);
+    out.swap(larger);
+  }
+  out.append(data, size);
+}
+
+enum class ReadOutcome { Complete, Failed, TooLarge };
+
+// Reads everything from an open descriptor, or stops once it has more than limit bytes.
+ReadOutcome ReadAll(int fd, std::string& out, std::uint64_t limit) {
   char buffer[1 << 16];
+  ReadOutcome outcome = ReadOutcome::Complete;
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    // At most one byte beyond the limit is read: enough to know the input is too large.
+    const std::uint64_t left = limit - std::min<std::uint64_t>(limit, out.size());
+    const std::size_t want = left >= sizeof buffer ? sizeof buffer : std::size_t(left) + 1;
+    const ssize_t got = ::read(fd, buffer, want);
     if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;
-      Wipe(buffer, sizeof buffer);
-      return false;
+      outcome = ReadOutcome::Failed;
+      break;
     }
-    out.append(buffer, std::size_t(got));
+    AppendWiping(out, buffer, std::size_t(got));
+    if (out.size() > limit) {
+      outcome = ReadOutcome::TooLarge;
+      break;
+    }
   }
+  const int readErrno = errno;
   Wipe(buffer, sizeof buffer);
-  return true;
+  errno = readErrno;
+  return outcome;
 }
 
 bool WriteAll(int fd, std::string_view data) {
@@ -53,6 +80,9 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
+// The terminating signals whose default action would leave a temporary behind.
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE};
+
 // ---- Temporaries removed on a fatal signal. Plain arrays: the handler may only touch memory that
 // no allocation moves, and call async-signal-safe functions.
 constexpr int kMaxTemporaries = 4;
@@ -65,7 +95,7 @@ class SignalsBlocked {
   SignalsBlocked() {
     sigset_t set;
     sigemptyset(&set);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    for (const int sig : kCleanupSignals) sigaddset(&set, sig);
     sigprocmask(SIG_BLOCK, &set, &FOld);
   }
   ~SignalsBlocked() { sigprocmask(SIG_SETMASK, &FOld, nullptr); }
@@ -75,7 +105,7 @@ class SignalsBlocked {
 };
 
 void RememberTemporary(const std::string& path) {
-  if (path.size() >= PATH_MAX) return;
+  if (path.empty() || path.size() >= PATH_MAX) return;  // an unnamed temporary needs no clean-up
   for (int i = 0; i < kMaxTemporaries; ++i) {
     if (gTemporaryUsed[i]) continue;
     std::memcpy(gTemporaries[i], path.c_str(), path.size() + 1);
@@ -115,6 +145,30 @@ bool HoldsPrivateKey(const std::string& path) {
   }
 }
 
+// Unnamed temporaries where the file system has them (nothing to clean up, even after SIGKILL);
+// QRSA_NAMED_TEMPORARY=1 asks for the named ones every file system has, for a file system whose
+// unnamed files misbehave, and so that the clean-up on signals can be tested anywhere.
+Sysutils::TTemporary TemporaryKind() {
+  const char* named = std::getenv("QRSA_NAMED_TEMPORARY");
+  return named != nullptr && std::strcmp(named, "1") == 0 ? Sysutils::TTemporary::Named : Sysutils::TTemporary::Unnamed;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Whether path names the tool's own standard output: by one of the names every Linux system gives it,
+// or as the very file (or pipe, or device) descriptor 1 is open on.
+bool NamesStandardOutput(const std::string& path) {
+  if (path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1") return true;
+  struct stat out {}, named {};
+  return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(path.c_str(), &named) == 0 && SameFile(out, named);
+}
+
+// "1 MiB" for the usual limit, else the count of bytes.
+std::string LimitText(std::uint64_t limit) {
+  if (limit % (1 << 20) == 0) return std::to_string(limit >> 20) + " MiB";
+  return std::to_string(limit) + " bytes";
+}
+
 std::string Lowercased(std::string message) {
   if (!message.empty() && message[0] >= 'A' && message[0] <= 'Z') message[0] = char(message[0] - 'A' + 'a');
   return message;
@@ -124,10 +178,21 @@ std::string Lowercased(std::string message) {
 
 bool IsStandardStream(const std::string& path) { return path.empty() || path == "-"; }
 
-std::string ReadInput(const std::string& path) {
+std::string ReadInput(const std::string& path) { return ReadInput(path, UINT64_MAX, ""); }
+
+std::string ReadInput(const std::string& path, std::uint64_t limit, const std::string& what) {
+  const std::string name = IsStandardStream(path) ? "standard input" : path;
+  const auto tooLarge = [&] {
+    return Failure(name + " is too large for " + what + " (" + LimitText(limit) + " at most)");
+  };
   std::string data;
   if (IsStandardStream(path)) {
-    if (!ReadAll(STDIN_FILENO, data)) throw Failure(std::string("cannot read standard input: ") + std::strerror(errno));
+    const ReadOutcome outcome = ReadAll(STDIN_FILENO, data, limit);
+    if (outcome == ReadOutcome::Failed) throw Failure(std::string("cannot read standard input: ") + std::strerror(errno));
+    if (outcome == ReadOutcome::TooLarge) {
+      Wipe(data);
+      throw tooLarge();
+    }
     return data;
   }
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -137,19 +202,35 @@ std::string ReadInput(const std::string& path) {
     ::close(fd);
     throw Failure("cannot read " + path + ": it is a directory");
   }
+  // A file's size refuses it before anything is read; the bytes read are bounded as well (a file may
+  // grow, and a device or a pipe has no size).
+  if (S_ISREG(info.st_mode) && std::uint64_t(info.st_size) > limit) {
+    ::close(fd);
+    throw tooLarge();
+  }
   if (S_ISREG(info.st_mode) && info.st_size > 0) data.reserve(std::size_t(info.st_size) + 1);
-  const bool ok = ReadAll(fd, data);
+  const ReadOutcome outcome = ReadAll(fd, data, limit);
   const int readErrno = errno;
   ::close(fd);
-  if (!ok) {
+  if (outcome == ReadOutcome::Failed) {
+    Wipe(data);
     errno = readErrno;
     throw Failure(SystemError("cannot read", path));
+  }
+  if (outcome == ReadOutcome::TooLarge) {
+    Wipe(data);
+    throw tooLarge();
   }
   return data;
 }
 
-Output::Output(const std::string& requested, OutputKind kind, bool force) : FPath(requested) {
-  if (IsStandardStream(requested)) {
+Output::Output(const std::string& requested, OutputKind kind, bool force, OutputForm form) : FPath(requested) {
+  // Binary data would garble a terminal; an explicit -o (even -o -) sends them anyway.
+  if (form == OutputForm::Binary && requested.empty() && ::isatty(STDOUT_FILENO))
+    throw OutputRefused("refusing to write binary output to a terminal; use -o FILE, --armor, or -o - to force");
+  // Replacing the file behind our own standard output would lose what it held (a log appended to
+  // with >>): write to the descriptor instead, as without -o.
+  if (IsStandardStream(requested) || NamesStandardOutput(requested)) {
     FStandard = true;
     return;
   }
@@ -182,7 +263,7 @@ Output::Output(const std::string& requested, OutputKind kind, bool force) : FPat
   const SignalsBlocked blocked;
   try {
     FFile = std::make_unique<Sysutils::TAtomicFile>(
-        path, secret ? Sysutils::TFileAccess::OwnerOnly : Sysutils::TFileAccess::Keep);
+        path, secret ? Sysutils::TFileAccess::OwnerOnly : Sysutils::TFileAccess::Keep, TemporaryKind());
   } catch (const Sysutils::EFileWriteError& error) {
     throw Failure(Lowercased(error.Message().str()));
   }
@@ -231,17 +312,35 @@ void Output::Commit() {
   ForgetTemporary(temp);
 }
 
-void WriteOutput(const std::string& path, std::string_view data, OutputKind kind, bool force) {
-  Output output(path, kind, force);
+void WriteOutput(const std::string& path, std::string_view data, OutputKind kind, bool force, OutputForm form) {
+  Output output(path, kind, force, form);
   output.Write(data);
   output.Commit();
+}
+
+void RequireOutputApart(const std::optional<std::string>& output,
+                        const std::vector<std::pair<std::string, std::optional<std::string>>>& inputs,
+                        const std::string& usage) {
+  if (!output || IsStandardStream(*output)) return;
+  struct stat target {};
+  if (::stat(output->c_str(), &target) != 0) return;  // a new file is no input
+  for (const auto& [option, input] : inputs) {
+    struct stat info {};
+    if (!input || IsStandardStream(*input) || ::stat(input->c_str(), &info) != 0 || !SameFile(target, info)) continue;
+    throw UsageError("-o " + *output + " is the file given with " + option +
+                         (*output == *input ? "" : " (" + *input + ")") +
+                         ", which the command reads: writing there would replace it; name another output file",
+                     usage);
+  }
 }
 
 void InstallSignalCleanup() {
   struct sigaction action {};
   action.sa_handler = RemoveTemporariesAndDie;
   sigemptyset(&action.sa_mask);
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  // The handler blocks the others while it runs, so two signals never remove the same names at once.
+  for (const int sig : kCleanupSignals) sigaddset(&action.sa_mask, sig);
+  for (const int sig : kCleanupSignals) {
     struct sigaction old {};
     // A signal ignored by whoever started the tool stays ignored.
     if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;

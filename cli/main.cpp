@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/Failure.h"
 #include "cli/Io.h"
+#include "cli/ProcessGuard.h"
 #include "host/core/SysUtils.h"
 #include "rsa/RSA.h"
 
@@ -59,6 +60,15 @@ const Qrsa::Command* FindCommand(const std::string& name) {
   return nullptr;
 }
 
+// A component message as the tool reports it: as it stands, with what to do where the tool knows.
+std::string ToolMessage(const Sysutils::Exception& error) {
+  std::string message = error.Message().str();
+  if (dynamic_cast<const Rsa::EInvalidKey*>(&error) != nullptr && message == "Public exponent not valid")
+    message += ": the component's own schemes take an odd public exponent from 50001 (as qrsa keygen makes) "
+               "below the modulus; the standard schemes (--scheme pkcs1, pss or oaep) take any odd one from 3";
+  return message;
+}
+
 int Fail(int status, const std::string& message) {
   std::fprintf(stderr, "qrsa: %s\n", message.c_str());
   return status;
@@ -96,12 +106,17 @@ int Run(const std::vector<std::string>& words) {
       return Qrsa::ExitOk;
     }
   }
-  return command->Run(Qrsa::ParsedArgs(rest, command->Syntax));
+  const Qrsa::ParsedArgs args(rest, command->Syntax);
+  // An output never replaces a file the command still reads (-i x -o x is fine: the input is read
+  // before the output replaces it).
+  Qrsa::RequireOutputApart(args.Value("-o"), {{"-k", args.Value("-k")}, {"-s", args.Value("-s")}}, args.Usage());
+  return command->Run(args);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  Qrsa::GuardProcessMemory();
   Qrsa::InstallSignalCleanup();
   try {
     return Run(std::vector<std::string>(argv + 1, argv + argc));
@@ -109,8 +124,10 @@ int main(int argc, char** argv) {
     Fail(Qrsa::ExitUsage, error.what());
     std::fprintf(stderr, "%s\n", error.Usage().empty() ? kShortUsage : ("usage: " + error.Usage()).c_str());
     return Qrsa::ExitUsage;
+  } catch (const Qrsa::OutputRefused& error) {
+    return Fail(Qrsa::ExitUsage, error.what());
   } catch (const Sysutils::Exception& error) {
-    return Fail(Qrsa::ExitFailure, error.Message().str());
+    return Fail(Qrsa::ExitFailure, ToolMessage(error));
   } catch (const Qrsa::Failure& error) {
     return Fail(Qrsa::ExitFailure, error.what());
   } catch (const std::bad_alloc&) {

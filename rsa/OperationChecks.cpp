@@ -17,6 +17,18 @@ bool PublicExponentValid(const BigNum& e, const BigNum& n) {
   return BNCmp(e, n, BigNumDigits) < 0;
 }
 
+// The component's block schemes look at only part of a recovered block: Verify compares the data's
+// bytes and no more, DecryptKey ignores the fill, DecryptString reads the pad count alone. Under a small
+// e an e-th root taken modulo a power of two of the wanted bytes is a signature of any data, and a short
+// block whose e-th power stays below n comes back by an integer root. The component's key generation
+// makes e >= 50001, so its keys and texts are unaffected; the standard schemes, which check whole
+// blocks, take any valid e.
+constexpr Digit SmallestBlockExponent = 50001;
+
+bool ExponentBelow(const BigNum& e, Digit bound) {
+  return BNDigits(e, BigNumDigits) <= 1 && e.Digits[0] < bound;
+}
+
 }  // namespace
 
 void TRSA::RequireKey(TKeyUse use) {
@@ -29,6 +41,12 @@ void TRSA::RequireKey(TKeyUse use) {
   RequirePrecision();
   if (!ModulusFitsKeySize(FModulus, FPrecision)) Fail<EInvalidKey>(ModulusSizeMessage);
   if (use != TKeyUse::Private && !PublicExponentValid(FPubExp, FModulus)) Fail<EInvalidKey>("Public exponent not valid");
+}
+
+void TRSA::RequireBlockKey(TKeyUse use) {
+  RequireKey(use);
+  // With the private key alone e is not known, and nothing is refused.
+  if (FPublicLoaded && ExponentBelow(FPubExp, SmallestBlockExponent)) Fail<EInvalidKey>("Public exponent not valid");
 }
 
 }  // namespace Rsa

@@ -247,6 +247,11 @@ class TRSA : public Classes::TComponent {
   // key an exponent that is odd, at least 3 and below the modulus. Each failure is reported like every
   // other (status first).
   void RequireKey(TKeyUse use);
+  // RequireKey for the component's own block schemes (wrapping, signatures, string encryption), which
+  // also refuse a public exponent below 50001 whenever the public key is loaded, so for the private
+  // operations too: those schemes check only part of each recovered block, which a small exponent
+  // lets anyone forge or read from the public key alone.
+  void RequireBlockKey(TKeyUse use);
   // out := in^e mod n and out := in^d mod n with the loaded key, through the per-key contexts; the
   // private one by the Chinese remainder theorem when the factors are known, its result checked with e.
   // Same values as BNModExp with the key store's slots; constant time in d, p, q and in (private).

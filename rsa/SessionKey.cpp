@@ -8,7 +8,7 @@
 namespace Rsa {
 
 System::AnsiString TRSA::EncryptKey(const unsigned char* Key) {
-  RequireKey(TKeyUse::Public);
+  RequireBlockKey(TKeyUse::Public);
   if (Key == nullptr) Fail<Sysutils::ERangeError>("No session key given");
   const int K = 4 * FPrecision;
   const int L = GetSymKeyBytes();
@@ -34,7 +34,7 @@ System::AnsiString TRSA::EncryptKey(const unsigned char* Key) {
 }
 
 void TRSA::DecryptKey(const System::AnsiString S, unsigned char* Key) {
-  RequireKey(TKeyUse::Private);
+  RequireBlockKey(TKeyUse::Private);
   if (Key == nullptr) Fail<Sysutils::ERangeError>("No session key given");
   const int K = 4 * FPrecision;
   const int L = GetSymKeyBytes();

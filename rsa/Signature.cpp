@@ -24,7 +24,7 @@ const char* DataLengthFault(const unsigned char* Data, int DataHigh, int Len) {
 }  // namespace
 
 void TRSA::Sign(const unsigned char* Data, const int DataHigh, const int Len) {
-  RequireKey(TKeyUse::Private);
+  RequireBlockKey(TKeyUse::Private);
   if (const char* fault = DataLengthFault(Data, DataHigh, Len)) Fail<Sysutils::ERangeError>(fault);
   const int K = 4 * FPrecision;
 
@@ -51,7 +51,7 @@ void TRSA::Sign(const unsigned char* Data, const int DataHigh, const int Len) {
 }
 
 bool TRSA::Verify(const unsigned char* Data, const int DataHigh, const int Len) {
-  RequireKey(TKeyUse::PublicWithSignature);
+  RequireBlockKey(TKeyUse::PublicWithSignature);
   if (const char* fault = DataLengthFault(Data, DataHigh, Len)) Fail<Sysutils::ERangeError>(fault);
 
   // Only the first Len bytes of the recovered block are compared; its random fill and zero top digit

@@ -30,7 +30,7 @@ void Wipe(std::vector<unsigned char>& bytes) { BNWipe(bytes.data(), 0, bytes.siz
 // ---- Encryption ----
 
 TStringEncryptor::TStringEncryptor(TRSA& Rsa)
-    : FRsa(Rsa), FKeyBytes((Rsa.RequireKey(TRSA::TKeyUse::Public), 4 * Rsa.GetPrecision())) {
+    : FRsa(Rsa), FKeyBytes((Rsa.RequireBlockKey(TRSA::TKeyUse::Public), 4 * Rsa.GetPrecision())) {
   FBlock.resize(2 * std::size_t(FKeyBytes - 1));
   FRaw.resize(BlocksPerRun * std::size_t(FKeyBytes));
 }
@@ -96,7 +96,7 @@ void TStringEncryptor::Finish(std::string& Text) {
 
 TStringDecryptor::TStringDecryptor(TRSA& Rsa)
     : FRsa(Rsa),
-      FKeyBytes((Rsa.RequireKey(TRSA::TKeyUse::Private), 4 * Rsa.GetPrecision())),
+      FKeyBytes((Rsa.RequireBlockKey(TRSA::TKeyUse::Private), 4 * Rsa.GetPrecision())),
       FHold(PadCountBytes(FKeyBytes) == 1 ? 0xFF : 0xFFFF) {
   FBlock.resize(std::size_t(FKeyBytes));
   FTail.resize(FHold + ReleaseSlack + std::size_t(FKeyBytes));

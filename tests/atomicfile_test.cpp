@@ -99,18 +99,33 @@ TEST_F(AtomicFile, FormModeFollowsWhatItHolds) {
   }
 }
 
-// A write that fails or is abandoned leaves the target as it was and no temporary behind.
+// A write that fails or is abandoned leaves the target as it was and no temporary behind. A named
+// temporary lies beside the target until then; an unnamed one (where the file system has them) is in
+// no directory at all.
 TEST_F(AtomicFile, FailuresLeaveTheTargetAndNoTemporary) {
   Dir.Write("out", "old content");
   const std::string target = Dir.File("out");
-  {
-    TAtomicFile file(target, TFileAccess::Keep);
-    file.Write("half of the new");
-    EXPECT_TRUE(fs::exists(file.TempPath()));
-    EXPECT_EQ(fs::path(file.TempPath()).parent_path(), fs::path(target).parent_path());
-  }  // never committed
-  EXPECT_EQ(Dir.Read("out"), "old content");
-  EXPECT_EQ(Dir.Entries(), std::vector<std::string>{"out"});
+  for (const Sysutils::TTemporary kind : {Sysutils::TTemporary::Named, Sysutils::TTemporary::Unnamed}) {
+    {
+      TAtomicFile file(target, TFileAccess::Keep, kind);
+      file.Write("half of the new");
+      if (file.Unnamed()) {
+        EXPECT_EQ(file.TempPath(), "");
+        EXPECT_EQ(Dir.Entries(), std::vector<std::string>{"out"});
+      } else {
+        EXPECT_TRUE(fs::exists(file.TempPath()));
+        EXPECT_EQ(fs::path(file.TempPath()).parent_path(), fs::path(target).parent_path());
+      }
+    }  // never committed
+    EXPECT_EQ(Dir.Read("out"), "old content");
+    EXPECT_EQ(Dir.Entries(), std::vector<std::string>{"out"});
+    TAtomicFile named(target, TFileAccess::Keep, kind);
+    named.Write("committed");
+    named.Commit();
+    EXPECT_EQ(Dir.Read("out"), "committed");
+    EXPECT_EQ(Dir.Entries(), std::vector<std::string>{"out"});
+    Dir.Write("out", "old content");
+  }
 
   Sysutils::WriteFileAtomic(target, std::string("new\0content", 11), TFileAccess::Keep);
   EXPECT_EQ(Dir.Read("out"), std::string("new\0content", 11));

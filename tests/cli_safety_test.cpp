@@ -14,7 +14,10 @@
 #include <thread>
 
 #include "rsa/RSA.h"
+#include "rsa/TextFormats.h"
+#include "support/FixtureKeys.h"
 #include "support/QrsaTool.h"
+#include "support/SmallExponentForgery.h"
 
 namespace Testing {
 namespace {
@@ -139,15 +142,17 @@ TEST_F(CliSafetyTest, SecretOutputsGoOnlyToRegularFilesAndPrivateKeysAreNotRepla
       EXPECT_EQ(dir.Read("victim"), "precious") << c.name;
     }
 
-  // A key file holding a private key is replaced only with --force, also when it is the input.
+  // A key file holding a private key is replaced only with --force (and never when the command reads
+  // it as its key: cli_outputs_test).
   const std::string key = dir.File("key.dfm");
   std::filesystem::copy_file(keys.Key512, key);
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"pubkey", "-k", key, "-o", key}, {"keygen", "--bits", "512", "-o", key}, {"show", "-k", key, "bits", "-o", key}}) {
+           {"pubkey", "-k", keys.Key512, "-o", key}, {"keygen", "--bits", "512", "-o", key},
+           {"show", "-k", keys.Key512, "bits", "-o", key}}) {
     ExpectFailure(Qrsa(args), kFailure, "holds a private key; refusing to replace it");
     EXPECT_EQ(dir.Read("key.dfm"), ReadWhole(keys.Key512));
   }
-  Ok(Qrsa({"pubkey", "-k", key, "-o", key, "--force"}));
+  Ok(Qrsa({"pubkey", "-k", keys.Key512, "-o", key, "--force"}));
   EXPECT_EQ(Qrsa({"show", "-k", key, "private"}).Status, kFailure);  // the private key is gone, as asked
 }
 
@@ -162,6 +167,7 @@ TEST_F(CliSafetyTest, ASignalRemovesTheUnfinishedOutput) {
   if (child == 0) {
     dup2(input[0], STDIN_FILENO);
     close(input[1]);
+    setenv("QRSA_NAMED_TEMPORARY", "1", 1);  // a temporary the directory shows (cli_outputs_test has both kinds)
     execl(QRSA_BINARY, "qrsa", "seal", "-k", keys.Public512.c_str(), "-o", dir.File("out").c_str(), "--quiet",
           static_cast<char*>(nullptr));
     _exit(127);
@@ -177,6 +183,48 @@ TEST_F(CliSafetyTest, ASignalRemovesTheUnfinishedOutput) {
   close(input[1]);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
   EXPECT_TRUE(dir.Entries().empty());
+}
+
+// Keys with e below 50001 load, but the component's schemes refuse them: a signature forged from the
+// public key alone (e = 3, raw data and a SHA-256 DigestInfo) does not verify, and nothing is signed,
+// wrapped, encrypted or sealed. The message says what to use instead.
+TEST_F(CliSafetyTest, SmallPublicExponentsAreRefusedByTheComponentSchemes) {
+  const Testing::FixtureKey& fixture = GetFixtureKey(2048);
+  const Rsa::BigNum n = HexToBigNum(fixture.N);
+  Rsa::BigNum three{};
+  three.Digits[0] = 3;
+  dir.Write("e3.pub", Rsa::KeyText(three, n, 64).str() + "\n");
+  Rsa::TRSA codec(nullptr);
+  const std::string raw = "pay 100 to Mallory";
+  const std::string document = "a document its owner never signed";
+  const std::string digest = Ok(OpenSsl({"dgst", "-sha256", "-binary"}, document));
+
+  ASSERT_EQ(OpenSsl({"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:512", "-pkeyopt",
+                     "rsa_keygen_pubexp:3", "-out", dir.File("e3.pem")}).Status, 0);
+  Ok(Qrsa({"import-pem", "-i", dir.File("e3.pem"), "-o", dir.File("e3.dfm")}));  // loading still works
+  const std::string wrappedBy65537 = Ok(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64", "--key", "0011223344556677"}));
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;
+  } cases[] = {
+      {"verify raw", {"verify", "-k", dir.File("e3.pub"), "--signature",
+                      codec.EncodeString(ForgedSignature(n, 3, raw, 256)).str()}, raw},
+      {"verify sha256", {"verify", "-k", dir.File("e3.pub"), "--digest", "sha256", "--signature",
+                         codec.EncodeString(ForgedSignature(n, 3, Sha256InfoPrefix() + digest, 256)).str()}, document},
+      {"sign", {"sign", "-k", dir.File("e3.dfm"), "-o", dir.File("out")}, "data"},
+      {"wrap", {"wrap", "-k", dir.File("e3.dfm"), "--sym-bits", "64", "--key", "0011223344556677", "-o", dir.File("out")}, ""},
+      {"unwrap", {"unwrap", "-k", dir.File("e3.dfm"), "--sym-bits", "64", "-o", dir.File("out")}, wrappedBy65537},
+      {"encrypt", {"encrypt", "-k", dir.File("e3.dfm"), "-o", dir.File("out")}, "data"},
+      {"seal", {"seal", "-k", dir.File("e3.dfm"), "-o", dir.File("out")}, "data"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto result = Qrsa(c.args, c.input);
+    ExpectFailure(result, kFailure, "Public exponent not valid: the component's own schemes take an odd public exponent from 50001");
+    EXPECT_NE(result.Err.find("--scheme pkcs1, pss or oaep"), std::string::npos) << result.Err;
+    EXPECT_FALSE(dir.Exists("out"));
+  }
 }
 
 TEST_F(CliSafetyTest, InterfaceHelpVersionFingerprintAndDer) {

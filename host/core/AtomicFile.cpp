@@ -37,9 +37,21 @@ std::string TemporaryName(const std::string& path) {
   return dir + "." + base + "." + suffix + ".tmp";
 }
 
+// An unnamed file in dir, or -1 where the file system has none (or /proc, through which it is linked
+// in, is missing): the caller then creates a named one.
+int OpenUnnamed(const std::string& dir, mode_t mode) {
+  const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  if (::access(("/proc/self/fd/" + std::to_string(fd)).c_str(), F_OK) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
-TAtomicFile::TAtomicFile(const std::string& path, TFileAccess access) : FPath(path) {
+TAtomicFile::TAtomicFile(const std::string& path, TFileAccess access, TTemporary temporary) : FPath(path) {
   if (path.empty() || path.back() == '/') throw EFileWriteError("Cannot write '" + path + "': not a file name");
   // The mode the finished file gets; the kernel applies the umask to the usual 0666.
   mode_t keepMode = 0;
@@ -52,7 +64,11 @@ TAtomicFile::TAtomicFile(const std::string& path, TFileAccess access) : FPath(pa
     }
   }
   const mode_t createMode = access == TFileAccess::OwnerOnly ? 0600 : 0666;
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  if (temporary == TTemporary::Unnamed) {
+    FFd = OpenUnnamed(DirectoryOf(path), createMode);
+    FUnnamed = FFd >= 0;
+  }
+  for (int attempt = 0; FFd < 0 && attempt < 100; ++attempt) {
     const std::string temp = TemporaryName(path);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode);
     if (fd >= 0) {
@@ -91,6 +107,20 @@ void TAtomicFile::Write(const void* data, std::size_t size) {
 void TAtomicFile::Commit() {
   if (FFd < 0) throw EFileWriteError("Cannot write '" + FPath + "': the file is already closed");
   if (::fsync(FFd) != 0) Fail("Cannot write", errno);
+  if (FUnnamed) {
+    // A name beside the target first: linkat cannot replace a file, rename can. The name exists only
+    // until the rename below (callers block their clean-up signals around Commit).
+    const std::string self = "/proc/self/fd/" + std::to_string(FFd);
+    for (int attempt = 0; FTempPath.empty() && attempt < 100; ++attempt) {
+      const std::string temp = TemporaryName(FPath);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        FTempPath = temp;
+      } else if (errno != EEXIST) {
+        Fail("Cannot create a file beside", errno);
+      }
+    }
+    if (FTempPath.empty()) Fail("Cannot create a file beside", EEXIST);
+  }
   const int fd = FFd;
   FFd = -1;
   if (::close(fd) != 0) Fail("Cannot write", errno);

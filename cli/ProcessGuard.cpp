@@ -1,0 +1,14 @@
+#include "cli/ProcessGuard.h"
+
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
+namespace Qrsa {
+
+void GuardProcessMemory() {
+  const struct rlimit none {0, 0};
+  ::setrlimit(RLIMIT_CORE, &none);
+  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+}  // namespace Qrsa
