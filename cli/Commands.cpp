@@ -201,7 +201,9 @@ int Show(const ParsedArgs& args) {
     text.Text() = rsa.PublicKey().str();
   } else if (what == "private") {
     RequirePrivateKey(*holder, args, "show private");
-    text.Text() = rsa.PrivateKey().str();
+    // Room for the line break first: an append that moved the text would leave a copy behind.
+    text.Text().reserve(std::size_t(rsa.PrivateKey().Length()) + 1);
+    text.Text().assign(rsa.PrivateKey().str());
     kind = OutputKind::Secret;
   } else if (what == "signature") {
     if (rsa.Signature().IsEmpty())
@@ -306,8 +308,8 @@ int Unwrap(const ParsedArgs& args) {
               [&] { ComponentUnwrap(rsa, wrapped, key); });
   SecretText hex(HexEncode(std::string_view(reinterpret_cast<const char*>(key), std::size_t(rsa.GetSymKeyBytes()))));
   Wipe(key, sizeof key);
-  hex.Text() += '\n';
   output.Write(hex.Text());
+  output.Write("\n");  // apart: an append could move the key's text and leave a copy behind
   output.Commit();
   return ExitOk;
 }

@@ -113,11 +113,8 @@ int Run(const std::vector<std::string>& words) {
   return command->Run(args);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Qrsa::GuardProcessMemory();
-  Qrsa::InstallSignalCleanup();
+// Not inlined: its frame lies below main's, where WipeStackBelow reaches.
+__attribute__((noinline)) int RunTool(int argc, char** argv) {
   try {
     return Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const Qrsa::UsageError& error) {
@@ -135,4 +132,16 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     return Fail(Qrsa::ExitFailure, error.what());
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // libcrypto's allocators can be set only before its first allocation.
+  Qrsa::GuardLibcryptoMemory();
+  Qrsa::GuardProcessMemory();
+  Qrsa::InstallSignalCleanup();
+  const int status = RunTool(argc, argv);
+  Qrsa::WipeStackBelow();
+  return status;
 }
