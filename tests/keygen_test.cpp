@@ -17,6 +17,7 @@
 
 #include "rsa/RSA.h"
 #include "rsa/TextFormats.h"
+#include "support/GmpReference.h"
 #include "support/KeyStoreProbe.h"
 #include "support/ScriptedRandom.h"
 
@@ -26,41 +27,10 @@ using System::AnsiString;
 
 namespace {
 
-struct Mpz {
-  mpz_t z;
-  Mpz() { mpz_init(z); }
-  explicit Mpz(unsigned long v) { mpz_init_set_ui(z, v); }
-  explicit Mpz(const char* hex) { mpz_init_set_str(z, hex, 16); }
-  Mpz(const Mpz& o) { mpz_init_set(z, o.z); }
-  Mpz& operator=(const Mpz& o) {
-    mpz_set(z, o.z);
-    return *this;
-  }
-  ~Mpz() { mpz_clear(z); }
-  std::size_t Bits() const { return mpz_sgn(z) == 0 ? 0 : mpz_sizeinbase(z, 2); }
-  bool operator==(const Mpz& o) const { return mpz_cmp(z, o.z) == 0; }
-  std::string Hex() const {
-    char* s = mpz_get_str(nullptr, 16, z);
-    std::string r(s);
-    void (*freeFn)(void*, std::size_t);
-    mp_get_memory_functions(nullptr, nullptr, &freeFn);
-    freeFn(s, r.size() + 1);
-    return r;
-  }
-};
+using Testing::Mpz;
 
-Mpz ToMpz(const BigNum& x) {
-  Mpz v;
-  mpz_import(v.z, Rsa::BigNumDigits, -1, sizeof(Rsa::Digit), 0, 0, x.Digits);
-  return v;
-}
-
-BigNum ToBigNum(const Mpz& v) {
-  BigNum x{};
-  EXPECT_LE(v.Bits(), 32u * Rsa::BigNumDigits);
-  mpz_export(x.Digits, nullptr, -1, sizeof(Rsa::Digit), 0, 0, v.z);
-  return x;
-}
+Mpz ToMpz(const BigNum& x) { return Testing::MpzOf(x); }
+BigNum ToBigNum(const Mpz& v) { return Testing::BigNumOf(v); }
 
 bool Same(const BigNum& a, const BigNum& b) { return std::memcmp(a.Digits, b.Digits, sizeof a.Digits) == 0; }
 
@@ -100,18 +70,18 @@ Mpz StartValue(const std::vector<std::uint32_t>& words, int first, const BigNum&
 
 Mpz FirstPrimeFrom(const Mpz& start) {
   Mpz before, p;
-  mpz_sub_ui(before.z, start.z, 1);
-  mpz_nextprime(p.z, before.z);
+  mpz_sub_ui(before.get(), start.get(), 1);
+  mpz_nextprime(p.get(), before.get());
   return p;
 }
 
 // The least odd e from 50001 upward that is prime to both p - 1 and q - 1.
 Mpz LeastExponent(const Mpz& pMinus1, const Mpz& qMinus1) {
   Mpz e(50001ul), g1, g2;
-  for (;; mpz_add_ui(e.z, e.z, 2)) {
-    mpz_gcd(g1.z, e.z, pMinus1.z);
-    mpz_gcd(g2.z, e.z, qMinus1.z);
-    if (mpz_cmp_ui(g1.z, 1) == 0 && mpz_cmp_ui(g2.z, 1) == 0) return e;
+  for (;; mpz_add_ui(e.get(), e.get(), 2)) {
+    mpz_gcd(g1.get(), e.get(), pMinus1.get());
+    mpz_gcd(g2.get(), e.get(), qMinus1.get());
+    if (mpz_cmp_ui(g1.get(), 1) == 0 && mpz_cmp_ui(g2.get(), 1) == 0) return e;
   }
 }
 
@@ -123,9 +93,9 @@ void ExpectRoundTrip(const BigNum& e, const BigNum& n, const BigNum& d) {
   gmp_randseed_ui(state, 7);
   for (int i = 0; i < 4; ++i) {
     Mpz m, c, back;
-    mpz_urandomm(m.z, state, mn.z);
-    mpz_powm(c.z, m.z, me.z, mn.z);
-    mpz_powm(back.z, c.z, md.z, mn.z);
+    mpz_urandomm(m.get(), state, mn.get());
+    mpz_powm(c.get(), m.get(), me.get(), mn.get());
+    mpz_powm(back.get(), c.get(), md.get(), mn.get());
     EXPECT_EQ(back.Hex(), m.Hex());
   }
   gmp_randclear(state);
@@ -188,7 +158,7 @@ TEST_P(ScriptedGeneration, MakeKeyPairBuildsTheKeyFromSeededStartValues) {
   const Mpz s2 = StartValue(words, events[1].WordsDrawn, seed2, h);
   EXPECT_EQ(s1.Bits(), std::size_t(32 * h));
   EXPECT_EQ(s2.Bits(), std::size_t(32 * h));
-  EXPECT_TRUE(mpz_odd_p(s1.z) && mpz_odd_p(s2.z));
+  EXPECT_TRUE(mpz_odd_p(s1.get()) && mpz_odd_p(s2.get()));
   // The first search's Miller-Rabin calls draw 1320 words each (one call unless a Fermat
   // pseudoprime came first).
   EXPECT_EQ((events[1].WordsDrawn - h) % 1320, 0);
@@ -197,7 +167,7 @@ TEST_P(ScriptedGeneration, MakeKeyPairBuildsTheKeyFromSeededStartValues) {
   Mpz p = FirstPrimeFrom(s1), q = FirstPrimeFrom(s2);
   EXPECT_EQ(p.Bits(), std::size_t(32 * h));
   EXPECT_EQ(q.Bits(), std::size_t(32 * h));
-  if (mpz_cmp(p.z, q.z) < 0) mpz_swap(p.z, q.z);
+  if (mpz_cmp(p.get(), q.get()) < 0) mpz_swap(p.get(), q.get());
 
   BigNum e, n, d;
   rsa.GetPublicKey(e, n);
@@ -206,18 +176,18 @@ TEST_P(ScriptedGeneration, MakeKeyPairBuildsTheKeyFromSeededStartValues) {
   EXPECT_TRUE(Same(n, n2));
 
   Mpz pq, pMinus1, qMinus1, phi, ed;
-  mpz_mul(pq.z, p.z, q.z);
+  mpz_mul(pq.get(), p.get(), q.get());
   EXPECT_EQ(ToMpz(n).Hex(), pq.Hex());
   EXPECT_TRUE(pq.Bits() == std::size_t(64 * h) || pq.Bits() == std::size_t(64 * h - 1));
 
-  mpz_sub_ui(pMinus1.z, p.z, 1);
-  mpz_sub_ui(qMinus1.z, q.z, 1);
+  mpz_sub_ui(pMinus1.get(), p.get(), 1);
+  mpz_sub_ui(qMinus1.get(), q.get(), 1);
   EXPECT_EQ(ToMpz(e).Hex(), LeastExponent(pMinus1, qMinus1).Hex());
-  mpz_mul(phi.z, pMinus1.z, qMinus1.z);
-  mpz_mul(ed.z, ToMpz(e).z, ToMpz(d).z);
-  mpz_mod(ed.z, ed.z, phi.z);
-  EXPECT_EQ(mpz_cmp_ui(ed.z, 1), 0) << "e*d is not 1 mod phi";
-  EXPECT_LT(mpz_cmp(ToMpz(d).z, phi.z), 0);
+  mpz_mul(phi.get(), pMinus1.get(), qMinus1.get());
+  mpz_mul(ed.get(), ToMpz(e).get(), ToMpz(d).get());
+  mpz_mod(ed.get(), ed.get(), phi.get());
+  EXPECT_EQ(mpz_cmp_ui(ed.get(), 1), 0) << "e*d is not 1 mod phi";
+  EXPECT_LT(mpz_cmp(ToMpz(d).get(), phi.get()), 0);
 
   // The texts as the writer builds them: the n field in full, the second fields over P digits.
   EXPECT_EQ(rsa.PublicKey(), Rsa::KeyFieldText(e) + ":" + Rsa::KeyFieldText(n, precision));
@@ -284,9 +254,9 @@ Mpz RandomPrime(int bits, unsigned long seed) {
   gmp_randinit_mt(state);
   gmp_randseed_ui(state, seed);
   Mpz start, p;
-  mpz_urandomb(start.z, state, mp_bitcnt_t(bits));
-  mpz_setbit(start.z, mp_bitcnt_t(bits - 1));
-  mpz_nextprime(p.z, start.z);
+  mpz_urandomb(start.get(), state, mp_bitcnt_t(bits));
+  mpz_setbit(start.get(), mp_bitcnt_t(bits - 1));
+  mpz_nextprime(p.get(), start.get());
   gmp_randclear(state);
   return p;
 }
@@ -320,15 +290,15 @@ TEST(KeyGeneration, LargerKeySizesBuildTheKeyFromTheirPrimes) {
     rsa.GetPublicKey(e, n);
     rsa.GetPrivateKey(n, d);
     Mpz pq, pMinus1, qMinus1, phi, ed;
-    mpz_mul(pq.z, p.z, q.z);
+    mpz_mul(pq.get(), p.get(), q.get());
     EXPECT_EQ(ToMpz(n).Hex(), pq.Hex()) << "n is not the product of the two primes";
-    mpz_sub_ui(pMinus1.z, p.z, 1);
-    mpz_sub_ui(qMinus1.z, q.z, 1);
+    mpz_sub_ui(pMinus1.get(), p.get(), 1);
+    mpz_sub_ui(qMinus1.get(), q.get(), 1);
     EXPECT_EQ(ToMpz(e).Hex(), LeastExponent(pMinus1, qMinus1).Hex());
-    mpz_mul(phi.z, pMinus1.z, qMinus1.z);
-    mpz_mul(ed.z, ToMpz(e).z, ToMpz(d).z);
-    mpz_mod(ed.z, ed.z, phi.z);
-    EXPECT_EQ(mpz_cmp_ui(ed.z, 1), 0) << "e*d is not 1 mod phi";
+    mpz_mul(phi.get(), pMinus1.get(), qMinus1.get());
+    mpz_mul(ed.get(), ToMpz(e).get(), ToMpz(d).get());
+    mpz_mod(ed.get(), ed.get(), phi.get());
+    EXPECT_EQ(mpz_cmp_ui(ed.get(), 1), 0) << "e*d is not 1 mod phi";
     ExpectRoundTrip(e, n, d);
 
     // Texts with second fields of K bytes (512 or 683 characters) that load back.
@@ -417,16 +387,16 @@ TEST(KeyGeneration, ShortPrivateExponentTextLoadsBack) {
   Mpz p = FirstPrimeFrom(Mpz("c3a5c85c97cb3127b2d8c1a1f1c0f0e1d2c3b4a5968778695a4b3c2d1e0f1235"));
   Mpz q = FirstPrimeFrom(Mpz("f0e1d2c3b4a5968778695a4b3c2d1e0f1a2b3c4d5e6f708192a3b4c5d6e7f801"));
   Mpz phi, pm, qm, n, d, e, g;
-  mpz_sub_ui(pm.z, p.z, 1);
-  mpz_sub_ui(qm.z, q.z, 1);
-  mpz_mul(phi.z, pm.z, qm.z);
-  mpz_mul(n.z, p.z, q.z);
-  mpz_setbit(d.z, 400);  // 13 significant digits
-  for (;; mpz_add_ui(d.z, d.z, 1)) {
-    mpz_gcd(g.z, d.z, phi.z);
-    if (mpz_cmp_ui(g.z, 1) == 0) break;
+  mpz_sub_ui(pm.get(), p.get(), 1);
+  mpz_sub_ui(qm.get(), q.get(), 1);
+  mpz_mul(phi.get(), pm.get(), qm.get());
+  mpz_mul(n.get(), p.get(), q.get());
+  mpz_setbit(d.get(), 400);  // 13 significant digits
+  for (;; mpz_add_ui(d.get(), d.get(), 1)) {
+    mpz_gcd(g.get(), d.get(), phi.get());
+    if (mpz_cmp_ui(g.get(), 1) == 0) break;
   }
-  ASSERT_NE(mpz_invert(e.z, d.z, phi.z), 0);
+  ASSERT_NE(mpz_invert(e.get(), d.get(), phi.get()), 0);
   const BigNum be = ToBigNum(e), bn = ToBigNum(n), bd = ToBigNum(d);
   ASSERT_LT(Rsa::KeyFieldText(bd).Length(), Rsa::KeyFieldText(bd, precision).Length());
 

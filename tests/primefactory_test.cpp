@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rsa/PrimeFactory.h"
+#include "support/GmpReference.h"
 #include "support/ScriptedRandom.h"
 
 using Rsa::BigNum;
@@ -16,44 +17,19 @@ using Rsa::TPrimeFactory;
 
 namespace {
 
-// GMP values and BigNums, both least significant 32-bit digit first.
-struct Mpz {
-  mpz_t z;
-  Mpz() { mpz_init(z); }
-  explicit Mpz(const char* hex) { mpz_init_set_str(z, hex, 16); }
-  explicit Mpz(unsigned long v) { mpz_init_set_ui(z, v); }
-  Mpz(const Mpz& o) { mpz_init_set(z, o.z); }
-  Mpz& operator=(const Mpz&) = delete;
-  ~Mpz() { mpz_clear(z); }
-  std::string Hex() const {
-    char* s = mpz_get_str(nullptr, 16, z);
-    std::string r(s);
-    std::free(s);
-    return r;
-  }
-};
+using Testing::Mpz;
 
-BigNum ToBigNum(const Mpz& v) {
-  BigNum x{};
-  EXPECT_LE(mpz_sizeinbase(v.z, 2), 32u * Rsa::BigNumDigits);
-  mpz_export(x.Digits, nullptr, -1, sizeof(Rsa::Digit), 0, 0, v.z);
-  return x;
-}
-
-Mpz ToMpz(const BigNum& x) {
-  Mpz v;
-  mpz_import(v.z, Rsa::BigNumDigits, -1, sizeof(Rsa::Digit), 0, 0, x.Digits);
-  return v;
-}
+Mpz ToMpz(const BigNum& x) { return Testing::MpzOf(x); }
+BigNum ToBigNum(const Mpz& v) { return Testing::BigNumOf(v); }
 
 // Product of the primes below 6000: an integer survives the sieve when it shares no factor with it.
 const Mpz& SmallPrimeProduct() {
   static const Mpz product = [] {
     Mpz r(1ul), p(1ul);
     for (;;) {
-      mpz_nextprime(p.z, p.z);
-      if (mpz_cmp_ui(p.z, Rsa::SmallPrimeLimit) >= 0) break;
-      mpz_mul(r.z, r.z, p.z);
+      mpz_nextprime(p.get(), p.get());
+      if (mpz_cmp_ui(p.get(), Rsa::SmallPrimeLimit) >= 0) break;
+      mpz_mul(r.get(), r.get(), p.get());
     }
     return r;
   }();
@@ -62,17 +38,17 @@ const Mpz& SmallPrimeProduct() {
 
 bool SurvivesSieve(const Mpz& x) {
   Mpz g;
-  mpz_gcd(g.z, x.z, SmallPrimeProduct().z);
-  return mpz_cmp_ui(g.z, 1) == 0;
+  mpz_gcd(g.get(), x.get(), SmallPrimeProduct().get());
+  return mpz_cmp_ui(g.get(), 1) == 0;
 }
 
 bool PassesFermat(const Mpz& x) {
   Mpz m, t, b;
-  mpz_sub_ui(m.z, x.z, 1);
+  mpz_sub_ui(m.get(), x.get(), 1);
   for (unsigned long base : {2ul, 3ul}) {
-    mpz_set_ui(b.z, base);
-    mpz_powm(t.z, b.z, m.z, x.z);
-    if (mpz_cmp_ui(t.z, 1) != 0) return false;
+    mpz_set_ui(b.get(), base);
+    mpz_powm(t.get(), b.get(), m.get(), x.get());
+    if (mpz_cmp_ui(t.get(), 1) != 0) return false;
   }
   return true;
 }
@@ -87,9 +63,9 @@ struct Expected {
 Expected Oracle(const Mpz& start) {
   Expected r;
   Mpz before;
-  mpz_sub_ui(before.z, start.z, 1);
-  mpz_nextprime(r.Result.z, before.z);
-  for (Mpz x(start); mpz_cmp(x.z, r.Result.z) <= 0; mpz_add_ui(x.z, x.z, 1)) {
+  mpz_sub_ui(before.get(), start.get(), 1);
+  mpz_nextprime(r.Result.get(), before.get());
+  for (Mpz x(start); mpz_cmp(x.get(), r.Result.get()) <= 0; mpz_add_ui(x.get(), x.get(), 1)) {
     ++r.Candidates;
     if (!SurvivesSieve(x)) continue;
     ++r.Fermat;
@@ -101,12 +77,12 @@ Expected Oracle(const Mpz& start) {
 // The first even S above `from` where S + 1 has a factor below 6000 and S + 3 is prime.
 Mpz StartThreeBelowPrime(const Mpz& from) {
   Mpz s(from);
-  if (mpz_odd_p(s.z)) mpz_add_ui(s.z, s.z, 1);
-  for (;; mpz_add_ui(s.z, s.z, 2)) {
+  if (mpz_odd_p(s.get())) mpz_add_ui(s.get(), s.get(), 1);
+  for (;; mpz_add_ui(s.get(), s.get(), 2)) {
     Mpz s1, s3;
-    mpz_add_ui(s1.z, s.z, 1);
-    mpz_add_ui(s3.z, s.z, 3);
-    if (!SurvivesSieve(s1) && mpz_probab_prime_p(s3.z, 30)) return s;
+    mpz_add_ui(s1.get(), s.get(), 1);
+    mpz_add_ui(s3.get(), s.get(), 3);
+    if (!SurvivesSieve(s1) && mpz_probab_prime_p(s3.get(), 30)) return s;
   }
 }
 
@@ -114,16 +90,16 @@ Mpz StartThreeBelowPrime(const Mpz& from) {
 Mpz PrimeOneAboveHighPowerOfTwo() {
   Mpz p;
   for (unsigned long c = (1ul << 20) + 1;; c += 2) {
-    mpz_set_ui(p.z, c);
-    mpz_mul_2exp(p.z, p.z, 40);
-    mpz_add_ui(p.z, p.z, 1);
-    if (mpz_probab_prime_p(p.z, 30)) return p;
+    mpz_set_ui(p.get(), c);
+    mpz_mul_2exp(p.get(), p.get(), 40);
+    mpz_add_ui(p.get(), p.get(), 1);
+    if (mpz_probab_prime_p(p.get(), 30)) return p;
   }
 }
 
 Mpz PowerOfTwo(unsigned k) {
   Mpz p;
-  mpz_setbit(p.z, k);
+  mpz_setbit(p.get(), k);
   return p;
 }
 
@@ -145,8 +121,8 @@ TEST(PrimeFactory, SmallPrimeTableHoldsThePrimesBelow6000) {
   EXPECT_EQ(table[782], 5987);
   Mpz p(1ul);
   for (int i = 0; i < 783; ++i) {
-    mpz_nextprime(p.z, p.z);
-    ASSERT_EQ(mpz_cmp_ui(p.z, static_cast<unsigned long>(table[i])), 0) << "slot " << i;
+    mpz_nextprime(p.get(), p.get());
+    ASSERT_EQ(mpz_cmp_ui(p.get(), static_cast<unsigned long>(table[i])), 0) << "slot " << i;
   }
   for (int i = 783; i < Rsa::SmallPrimeSlots; ++i) EXPECT_EQ(table[i], 0) << "slot " << i;
   EXPECT_EQ(factory.CandidateCount(), 0);
@@ -164,7 +140,7 @@ TEST(PrimeFactory, FindPrimeReturnsTheFirstPrimeAtOrAboveTheStartWithItsStatisti
   const Case cases[] = {
       {"start is itself prime", [] {
          Mpz p;
-         mpz_nextprime(p.z, PowerOfTwo(255).z);
+         mpz_nextprime(p.get(), PowerOfTwo(255).get());
          return p;
        }()},
       {"even start", PowerOfTwo(256)},
@@ -179,7 +155,7 @@ TEST(PrimeFactory, FindPrimeReturnsTheFirstPrimeAtOrAboveTheStartWithItsStatisti
     BigNum result{};
     factory.FindPrime(ToBigNum(c.start), result);
     EXPECT_EQ(ToMpz(result).Hex(), want.Result.Hex());
-    EXPECT_TRUE(mpz_odd_p(ToMpz(result).z));
+    EXPECT_TRUE(mpz_odd_p(ToMpz(result).get()));
     EXPECT_EQ(factory.CandidateCount(), want.Candidates);
     EXPECT_EQ(factory.FermatCount(), want.Fermat);
     EXPECT_EQ(factory.MillerRabinCount(), want.MillerRabin);
@@ -193,7 +169,7 @@ TEST(PrimeFactory, FindPrimeCountersForTheSmallestPath) {
   BigNum result{};
   factory.FindPrime(ToBigNum(s), result);
   Mpz s3;
-  mpz_add_ui(s3.z, s.z, 3);
+  mpz_add_ui(s3.get(), s.get(), 3);
   EXPECT_EQ(ToMpz(result).Hex(), s3.Hex());
   EXPECT_EQ(factory.CandidateCount(), 4);
   EXPECT_EQ(factory.FermatCount(), 1);
@@ -205,23 +181,23 @@ TEST(PrimeFactory, WindowWithoutAPrimeMovesOnAndCountersAccumulate) {
   // right after the first, the whole first window of 2000 holds no prime.
   const Mpz start("c0ffee0123456789abcdef0123456789abcdef0123456789abcdef012956a1ae");
   Mpz next;
-  mpz_nextprime(next.z, start.z);
+  mpz_nextprime(next.get(), start.get());
   Mpz distance;
-  mpz_sub(distance.z, next.z, start.z);
-  ASSERT_GE(mpz_get_ui(distance.z), 2000u) << "the first window must hold no prime";
+  mpz_sub(distance.get(), next.get(), start.get());
+  ASSERT_GE(mpz_get_ui(distance.get()), 2000u) << "the first window must hold no prime";
 
   TPrimeFactory factory;
   BigNum result{};
   factory.FindPrime(ToBigNum(start), result);
   EXPECT_EQ(ToMpz(result).Hex(), next.Hex());
   // Positions of both windows are counted, the whole first one included.
-  EXPECT_EQ(factory.CandidateCount(), long(mpz_get_ui(distance.z)) + 1);
+  EXPECT_EQ(factory.CandidateCount(), long(mpz_get_ui(distance.get())) + 1);
   EXPECT_GT(factory.FermatCount(), 1);
   EXPECT_EQ(factory.MillerRabinCount(), 1);
 
   // A new search starts its statistics afresh.
   Mpz p;
-  mpz_nextprime(p.z, PowerOfTwo(255).z);
+  mpz_nextprime(p.get(), PowerOfTwo(255).get());
   factory.FindPrime(ToBigNum(p), result);
   EXPECT_EQ(factory.CandidateCount(), 1);
   EXPECT_EQ(factory.FermatCount(), 1);
@@ -232,8 +208,8 @@ TEST(PrimeFactory, FermatRejectsWhenEitherBaseFails) {
   // 561 = 3*11*17 is a Carmichael number: base 2 passes, base 3 shares its factor 3 and fails.
   // 9 and 15 fail at base 2 already.
   Mpz two(2ul), t;
-  mpz_powm(t.z, two.z, Mpz(560ul).z, Mpz(561ul).z);
-  ASSERT_EQ(mpz_cmp_ui(t.z, 1), 0);
+  mpz_powm(t.get(), two.get(), Mpz(560ul).get(), Mpz(561ul).get());
+  ASSERT_EQ(mpz_cmp_ui(t.get(), 1), 0);
 
   TPrimeFactory factory;
   for (unsigned long n : {561ul, 9ul, 15ul, 4097ul}) {
@@ -259,7 +235,7 @@ TEST(PrimeFactory, MillerRabinRejectsFermatPseudoprimes) {
     SCOPED_TRACE(n);
     const Mpz v(n);
     ASSERT_TRUE(PassesFermat(v));
-    ASSERT_FALSE(mpz_probab_prime_p(v.z, 30));
+    ASSERT_FALSE(mpz_probab_prime_p(v.get(), 30));
     const BigNum x = ToBigNum(v);
     EXPECT_TRUE(factory.FermatTest(x));
     const int draws = random.WordDraws;
@@ -276,14 +252,14 @@ TEST(PrimeFactory, MillerRabinAcceptsPrimesAndDrawsTenBases) {
   // Primes with n - 1 = 2^k * r for small and large k: with k large most trials pass only when a
   // squaring reaches n - 1.
   Mpz large;
-  mpz_nextprime(large.z, PowerOfTwo(511).z);
+  mpz_nextprime(large.get(), PowerOfTwo(511).get());
   const Mpz primes[] = {Mpz(5987ul), Mpz(7681ul) /* 15*2^9 + 1 */, PrimeOneAboveHighPowerOfTwo(), large,
                         Mpz(4294967291ul)};
   Testing::ScriptedRandom random(MixedWords());
   TPrimeFactory factory;
   for (const Mpz& p : primes) {
     SCOPED_TRACE(p.Hex());
-    ASSERT_TRUE(mpz_probab_prime_p(p.z, 30));
+    ASSERT_TRUE(mpz_probab_prime_p(p.get(), 30));
     const BigNum x = ToBigNum(p);
     const int draws = random.WordDraws;
     EXPECT_TRUE(factory.FermatTest(x));

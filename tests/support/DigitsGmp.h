@@ -1,5 +1,6 @@
-// Test helpers for the arithmetic: conversion between digit arrays and GMP integers, seeded operand
-// generation in shapes that stress carries and estimates, and result arrays fenced by guard digits.
+// Test helpers for the arithmetic: the tests' one GMP integer wrapper (Mpz), with conversion from and to
+// digit arrays, seeded operand generation in shapes that stress carries and estimates, and result
+// arrays fenced by guard digits.
 #pragma once
 
 #include <gmp.h>
@@ -21,6 +22,9 @@ class Mpz {
  public:
   Mpz() { mpz_init(FValue); }
   explicit Mpz(unsigned long v) { mpz_init_set_ui(FValue, v); }
+  // From hexadecimal digits, most significant first.
+  // (A string rather than a character pointer, so that Mpz(0) stays the number.)
+  explicit Mpz(const std::string& hex) { mpz_init_set_str(FValue, hex.c_str(), 16); }
   Mpz(const Digit* a, unsigned digits);
   explicit Mpz(const Digits& a) : Mpz(a.data(), static_cast<unsigned>(a.size())) {}
   Mpz(const Mpz& other) { mpz_init_set(FValue, other.FValue); }
@@ -41,6 +45,8 @@ class Mpz {
   bool FitsIn(unsigned digits) const;
   std::string Hex() const;
   int Sign() const { return mpz_sgn(FValue); }
+  // Number of significant bits; 0 for zero.
+  std::size_t Bits() const { return Sign() == 0 ? 0 : mpz_sizeinbase(FValue, 2); }
 
  private:
   mpz_t FValue;

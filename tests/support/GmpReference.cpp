@@ -6,21 +6,25 @@
 
 namespace Testing {
 
+Mpz MpzOf(const Rsa::BigNum& x) { return Mpz(x.Digits, Rsa::BigNumDigits); }
+
+Rsa::BigNum BigNumOf(const Mpz& v) {
+  if (!v.FitsIn(Rsa::BigNumDigits)) throw std::length_error("value does not fit a BigNum: " + v.Hex());
+  Rsa::BigNum x{};
+  const Digits digits = v.ToDigits(Rsa::BigNumDigits);
+  for (unsigned i = 0; i < Rsa::BigNumDigits; ++i) x.Digits[i] = digits[i];
+  return x;
+}
+
 std::string GmpModPowLE(const std::string& block, const char* exponentHex, const char* modulusHex, int bytes) {
-  mpz_t m, e, n, r;
-  mpz_inits(m, e, n, r, nullptr);
+  Mpz m, r;
+  const Mpz e(exponentHex), n(modulusHex);
   mpz_import(m, block.size(), -1, 1, 0, 0, block.data());  // least significant byte first
-  mpz_set_str(e, exponentHex, 16);
-  mpz_set_str(n, modulusHex, 16);
   mpz_powm(r, m, e, n);
   std::string out(std::size_t(bytes), '\0');
   size_t written = 0;
-  if (mpz_sizeinbase(r, 256) > std::size_t(bytes)) {
-    mpz_clears(m, e, n, r, nullptr);
-    throw std::length_error("result does not fit");
-  }
+  if (mpz_sizeinbase(r, 256) > std::size_t(bytes)) throw std::length_error("result does not fit");
   mpz_export(out.data(), &written, -1, 1, 0, 0, r);
-  mpz_clears(m, e, n, r, nullptr);
   return out;
 }
 
