@@ -82,7 +82,9 @@ template <class F>
 auto WithContext(const std::string& context, F operation) {
   try {
     return operation();
-  } catch (const Rsa::EInvalidKey&) {
+  } catch (const Rsa::EInvalidKey& error) {
+    // A key too small for a standard scheme: the context names the key file and what may fit.
+    if (error.Message().str().starts_with("Key too small")) throw Failure(error.Message().str() + ": " + context);
     throw;  // the key's fault, not the input's: main gives it the key's context
   } catch (const Sysutils::Exception& error) {
     throw Failure(error.Message().str() + ": " + context);

@@ -266,7 +266,8 @@ TEST_F(CliSchemesTest, RefusalsOfTheStandardSchemes) {
                                                         dir.File("session.key")},
        kFailure, dir.File("session.key") + " has 16 bytes, not the 8 that --sym-bits 64 names"},
       {"wrap: a key too small for the digest", {"wrap", "-k", keys.Key512, "--key", "0011", "-o", out}, kFailure,
-       "Key too small"},
+       "Key too small for RSAES-OAEP with SHA-256: " + keys.Key512 + " holds a 512-bit key (a shorter --digest, or a "
+       "larger key, may fit)"},
       {"wrap: more than OAEP takes", {"wrap", "-k", keys.Key1024, "--key", std::string(2 * 63, 'a'), "-o", out}, kFailure,
        "the session key has 63 bytes; OAEP with sha256 under a 1024-bit key wraps at most 62"},
       {"wrap: nothing", {"wrap", "-k", keys.Key1024, "-o", out, dir.File("empty")}, kFailure,
