@@ -71,6 +71,12 @@ const std::vector<Comparison> Comparisons = {
     {"keygen-4096", "keygen/MakeKeyPair/4096", "keygen/openssl/4096", 15},
     {"sha256", "sha256/ours/1024", "sha256/openssl/1024", 5},
     {"sha512", "sha512/ours/256", "sha512/openssl/256", 5},
+    {"pss-sign-2048", "pss-sign/ours/2048", "pss-sign/openssl/2048", 7},
+    {"pss-sign-4096", "pss-sign/ours/4096", "pss-sign/openssl/4096", 5},
+    {"pss-verify-2048", "pss-verify/ours/2048", "pss-verify/openssl/2048", 7},
+    {"pss-verify-4096", "pss-verify/ours/4096", "pss-verify/openssl/4096", 7},
+    {"oaep-decrypt-2048", "oaep-decrypt/ours/2048", "oaep-decrypt/openssl/2048", 7},
+    {"oaep-decrypt-4096", "oaep-decrypt/ours/4096", "oaep-decrypt/openssl/4096", 5},
 };
 
 // A configuration that needs its own process: the flag that selects it, the environment it runs under,
