@@ -24,7 +24,8 @@ demo: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target qrsa
 	$(BUILD)/cli/qrsa demo
 
-# Speed against OpenSSL and GMP; ends with `RATIO <name> <ours/peer>` lines (below 1: ours is faster).
+# Speed against OpenSSL and GMP; ends with `RATIO <name> <ours/peer>` lines (below 1: ours is faster),
+# each followed by `SPREAD <name> <p10> <p90>` over its rounds.
 bench: build
 	$(BUILD)/bench/qarvex_bench
 

@@ -38,7 +38,11 @@ const ModExpOperands& OperandsFor(unsigned bits);
 // The private-key comparisons at 1024 and 2048 bits with both sides on their scalar code (OpenSSL with its
 // AVX-512 IFMA path masked, ours on the ADX/BMI2 kernels, or the portable ones without them): registered
 // only in the child process that the runner starts with that configuration in its environment.
-inline constexpr const char* ScalarPeerFlag = "--qarvex-scalar-peer";
 void RegisterScalarPeerBenchmarks();
+// The private-key operation and the exponentiation at 2048 bits with both sides on code for a processor
+// without ADX and BMI2 (OpenSSL with ADX, BMI2, AVX2 and IFMA masked, ours on the portable kernels):
+// registered only in the child process that the runner starts with that configuration.
+void RegisterPortablePrivateBenchmarks();
+void RegisterPortableModExpBenchmarks();
 
 }  // namespace Bench

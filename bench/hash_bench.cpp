@@ -66,7 +66,7 @@ void Sha512OpenSsl(benchmark::State& state) { OpenSsl(state, EVP_sha512()); }
 
 }  // namespace
 
-BENCHMARK(Sha256Ours)->Name("sha256/ours")->Arg(1024)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(Sha256OpenSsl)->Name("sha256/openssl")->Arg(1024)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(Sha512Ours)->Name("sha512/ours")->Arg(256)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(Sha512OpenSsl)->Name("sha512/openssl")->Arg(256)->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(Sha256Ours)->Name("sha256/ours")->Arg(1024)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Sha256OpenSsl)->Name("sha256/openssl")->Arg(1024)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Sha512Ours)->Name("sha512/ours")->Arg(256)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Sha512OpenSsl)->Name("sha512/openssl")->Arg(256)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -67,7 +67,7 @@ void Ifma(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(Scalar)->Name("pair/scalar")->Arg(512)->Arg(1024)->Arg(1536)->Arg(2048)->MinTime(0.1)->Repetitions(7)
+BENCHMARK(Scalar)->Name("pair/scalar")->Arg(512)->Arg(1024)->Arg(1536)->Arg(2048)->MinTime(0.1)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(Ifma)->Name("pair/ifma")->Arg(512)->Arg(1024)->Arg(1536)->Arg(2048)->MinTime(0.1)->Repetitions(7)
+BENCHMARK(Ifma)->Name("pair/ifma")->Arg(512)->Arg(1024)->Arg(1536)->Arg(2048)->MinTime(0.1)
     ->Unit(benchmark::kMicrosecond);

@@ -185,44 +185,50 @@ void OpenSslKeyGen(benchmark::State& state) {
 
 void Bench::RegisterScalarPeerBenchmarks() {
   benchmark::RegisterBenchmark("private-scalar/ours", OursPrivate)->Arg(1024)->Arg(2048)->MinTime(0.2)
-      ->Repetitions(7)->Unit(benchmark::kMillisecond);
+      ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("private-scalar/openssl", OpenSslPrivate)->Arg(1024)->Arg(2048)->MinTime(0.2)
-      ->Repetitions(7)->Unit(benchmark::kMillisecond);
+      ->Unit(benchmark::kMillisecond);
 }
+
+void Bench::RegisterPortablePrivateBenchmarks() {
+  benchmark::RegisterBenchmark("private-portable/ours", OursPrivate)->Arg(2048)->MinTime(0.2)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("private-portable/openssl", OpenSslPrivate)->Arg(2048)->MinTime(0.2)
+      ->Unit(benchmark::kMillisecond);
+}
+
+// The benchmarks of the comparisons carry no repetitions of their own: the runner measures each
+// comparison in rounds of one repetition per side (see ratio_main.cpp).
 
 // One size per line: the private-key table runs over every size listed here.
 void PrivateSizes(benchmark::internal::Benchmark* b) {
   for (int bits : {1024, 2048, 3072, 4096}) b->Arg(bits);
 }
-BENCHMARK(OursPrivate)->Name("private/ours")->Apply(PrivateSizes)->MinTime(0.2)->Repetitions(7)
+BENCHMARK(OursPrivate)->Name("private/ours")->Apply(PrivateSizes)->MinTime(0.2)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenSslPrivate)->Name("private/openssl")->Apply(PrivateSizes)->MinTime(0.2)->Repetitions(7)
+BENCHMARK(OpenSslPrivate)->Name("private/openssl")->Apply(PrivateSizes)->MinTime(0.2)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(OursPublic)->Name("public/ours")->Arg(1024)->Arg(2048)->MinTime(0.2)->Repetitions(7)
+BENCHMARK(OursPublic)->Name("public/ours")->Arg(1024)->Arg(2048)->MinTime(0.2)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(OpenSslPublic)->Name("public/openssl")->Arg(1024)->Arg(2048)->MinTime(0.2)->Repetitions(7)
+BENCHMARK(OpenSslPublic)->Name("public/openssl")->Arg(1024)->Arg(2048)->MinTime(0.2)
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(OursStrings, decrypt, true)->Name("decryptstring/ours")->Arg(2048)->MinTime(0.5)
-    ->Repetitions(5)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OpenSslStrings, decrypt, true)->Name("decryptstring/openssl")->Arg(2048)->MinTime(0.5)
-    ->Repetitions(5)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OursStrings, encrypt, false)->Name("encryptstring/ours")->Arg(2048)->MinTime(0.5)
-    ->Repetitions(5)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(OpenSslStrings, encrypt, false)->Name("encryptstring/openssl")->Arg(2048)->MinTime(0.5)
-    ->Repetitions(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(OursKeyGen)->Name("keygen/MakeKeyPair")->Arg(1024)->Iterations(1)->Repetitions(21)
+BENCHMARK_CAPTURE(OursStrings, decrypt, true)->Name("decryptstring/ours")->Arg(2048)->MinTime(0.5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenSslStrings, decrypt, true)->Name("decryptstring/openssl")->Arg(2048)->MinTime(0.5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OursStrings, encrypt, false)->Name("encryptstring/ours")->Arg(2048)->MinTime(0.5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenSslStrings, encrypt, false)->Name("encryptstring/openssl")->Arg(2048)->MinTime(0.5)->Unit(benchmark::kMillisecond);
+BENCHMARK(OursKeyGen)->Name("keygen/MakeKeyPair")->Arg(1024)->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(1024)->Iterations(1)->Repetitions(21)
+BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(1024)->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(OursKeyGen)->Name("keygen/MakeKeyPair")->Arg(2048)->Iterations(1)->Repetitions(15)
+BENCHMARK(OursKeyGen)->Name("keygen/MakeKeyPair")->Arg(2048)->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(2048)->Iterations(1)->Repetitions(15)
+BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(2048)->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(OursKeyGen)->Name("keygen/MakeKeyPair")->Arg(3072)->Iterations(1)->Repetitions(15)
+BENCHMARK(OursKeyGen)->Name("keygen/MakeKeyPair")->Arg(3072)->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(3072)->Iterations(1)->Repetitions(15)
+BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(3072)->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(OursKeyGen)->Name("keygen/MakeKeyPair")->Arg(4096)->Iterations(1)->Repetitions(15)
+BENCHMARK(OursKeyGen)->Name("keygen/MakeKeyPair")->Arg(4096)->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(4096)->Iterations(1)->Repetitions(15)
+BENCHMARK(OpenSslKeyGen)->Name("keygen/openssl")->Arg(4096)->Iterations(1)
     ->Unit(benchmark::kMillisecond);

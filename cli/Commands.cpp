@@ -12,8 +12,7 @@
 #include "cli/Hex.h"
 #include "cli/InputStream.h"
 #include "cli/Io.h"
-#include "cli/KeyFile.h"
-#include "cli/Pem.h"
+#include "cli/KeyCommands.h"
 #include "cli/Progress.h"
 #include "cli/Secret.h"
 #include "envelope/Envelope.h"
@@ -64,7 +63,7 @@ std::optional<Scheme> ParseScheme(const ParsedArgs& args, std::initializer_list<
   throw UsageError("--scheme must be " + Listed(names, "or") + ", not '" + *name + "'", args.Usage());
 }
 
-std::unique_ptr<KeyHolder> LoadKey(const ParsedArgs& args) { return LoadKeyFile(args.Required("-k")); }
+std::unique_ptr<KeyHolder> LoadKey(const ParsedArgs& args) { return LoadKeyArgument(args); }
 
 // The component's messages come out with the tool's context after them: which file, what to try.
 template <class F>
@@ -159,7 +158,8 @@ int Keygen(const ParsedArgs& args) {
   const unsigned seedDigits = unsigned(rsa.GetPrecision() / 2);
   Rsa::BigNum seed1 = ParseOption(args, [&] { return ParseHexNumber(args.Value("--seed1").value_or("0"), seedDigits, "--seed1"); });
   Rsa::BigNum seed2 = ParseOption(args, [&] { return ParseHexNumber(args.Value("--seed2").value_or("0"), seedDigits, "--seed2"); });
-  // Refuse to replace a private key before spending the time on a new one.
+  // Refuse to replace a private key, or a wrong format, before spending the time on a new one.
+  const KeyOutputFormat format(args, false, true);
   Output output(OutputPath(args), OutputKind::Secret, Force(args));
   if (KeyBitsNumber(bits) == 512 && !Quiet(args))
     std::fprintf(stderr, "qrsa: warning: 512-bit keys can be factored; use them for tests only\n");
@@ -170,7 +170,7 @@ int Keygen(const ParsedArgs& args) {
   }
   Wipe(&seed1, sizeof seed1);
   Wipe(&seed2, sizeof seed2);
-  SecretText text(KeyFileText(holder));
+  SecretText text(format.Text(holder));
   output.Write(text.Text());
   output.Commit();
   return ExitOk;
@@ -183,15 +183,18 @@ int Pubkey(const ParsedArgs& args) {
   holder.Rsa().SetKeyBits(source->Rsa().KeyBits());
   holder.Rsa().SetSymKeyLength(source->Rsa().SymKeyLength());
   holder.Rsa().PutPublicKey(source->Rsa().PublicKey());
-  Write(args, KeyFileText(holder));
+  Write(args, KeyOutputFormat(args, true, false).Text(holder));
   return ExitOk;
 }
 
 int Show(const ParsedArgs& args) {
   const std::string what = args.Positionals().at(0);
-  static const char* const kinds[] = {"public", "private", "signature", "bits", "fingerprint"};
+  static const char* const kinds[] = {"public", "private", "signature", "bits", "fingerprint", "ssh-fingerprint",
+                                      "jwk-thumbprint"};
   if (std::find_if(std::begin(kinds), std::end(kinds), [&](const char* k) { return what == k; }) == std::end(kinds))
-    throw UsageError("show takes public, private, signature, bits or fingerprint, not '" + what + "'", args.Usage());
+    throw UsageError("show takes public, private, signature, bits, fingerprint, ssh-fingerprint or jwk-thumbprint, not '" +
+                         what + "'",
+                     args.Usage());
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
   SecretText text;
@@ -215,7 +218,9 @@ int Show(const ParsedArgs& args) {
     text.Text() = std::to_string(KeyBitsNumber(rsa.KeyBits()));
   } else {
     if (!holder->HasPublicKey()) throw Failure(args.Required("-k") + " holds no public key, which the fingerprint is taken of");
-    text.Text() = Fingerprint(*holder);
+    text.Text() = what == "ssh-fingerprint"  ? Qarvex::Keys::SshFingerprint(*holder)
+                  : what == "jwk-thumbprint" ? Qarvex::Keys::JwkThumbprint(*holder)
+                                             : Fingerprint(*holder);
   }
   text.Text() += '\n';
   Write(args, text.Text(), kind);
@@ -354,58 +359,10 @@ int Verify(const ParsedArgs& args) {
   return valid ? ExitOk : ExitMismatch;
 }
 
-int ImportPem(const ParsedArgs& args) {
-  SecretText pem(ReadInput(InputPath(args)));
-  RsaNumbers key = ReadKey(pem.Text());
-  Wipe(pem.Text());
-  const unsigned bits = BitLength(key.n);
-  const std::optional<Rsa::TKeyBits> found = KeyBitsForModulus(bits);
-  if (!found)
-    throw Failure("the RSA modulus has " + std::to_string(bits) + " bits; qrsa takes keys of " + KeySizeList() + " bits");
-  const Rsa::TKeyBits keyBits = *found;
-  KeyHolder holder;
-  Rsa::TRSA& rsa = holder.Rsa();
-  rsa.SetKeyBits(keyBits);
-  const int precision = rsa.GetPrecision();
-  rsa.PutPublicKey(KeyFieldText(rsa, key.e, 0) + ":" + KeyFieldText(rsa, key.n, precision));
-  if (key.HasPrivate) {
-    AnsiString text = KeyFieldText(rsa, key.n, 0) + ":" + KeyFieldText(rsa, key.d, precision);
-    rsa.PutPrivateKey(text);
-    rsa.BurnString(text);
-  }
-  Wipe(&key, sizeof key);
-  SecretText form(KeyFileText(holder));
-  Write(args, form.Text(), holder.HasPrivateKey() ? OutputKind::Secret : OutputKind::Public);
-  return ExitOk;
-}
-
-int ExportPem(const ParsedArgs& args) {
-  const auto holder = LoadKey(args);
-  Rsa::TRSA& rsa = holder->Rsa();
-  const bool publicOnly = args.Flag("--public");
-  if (!holder->HasPublicKey())
-    throw Failure(args.Required("-k") + " holds no public key" +
-                  (publicOnly ? "" : ": a private key is exported together with its public exponent"));
-  Rsa::BigNum e{}, n{}, d{};
-  rsa.GetPublicKey(e, n);
-  SecretText pem;
-  if (publicOnly) {
-    pem.Text() = PublicKeyPem(e, n);
-  } else {
-    if (!holder->HasPrivateKey())
-      throw Failure(args.Required("-k") + " holds no private key, only the public one: export that with --public");
-    rsa.GetPrivateKey(n, d);
-    pem.Text() = PrivateKeyPem(e, n, d);
-    Wipe(&d, sizeof d);
-  }
-  Write(args, pem.Text(), publicOnly ? OutputKind::Public : OutputKind::Secret);
-  return ExitOk;
-}
-
 }  // namespace
 
 const std::vector<Command>& Commands() {
-  static const std::vector<Command> commands = WithEnvelopeCommands({
+  static const std::vector<Command> commands = WithKeyCommands(WithEnvelopeCommands({
       {"keygen",
        {"qrsa keygen [-b|--bits SIZE] [--seed1 HEX] [--seed2 HEX] [-o KEYFILE] [--quiet] [--force]",
         {"--bits", "--seed1", "--seed2", "-o"}, {"--quiet", "--force"}, 0, 0},
@@ -426,7 +383,9 @@ const std::vector<Command>& Commands() {
        "  --force     replace the output even when it holds a private key\n",
        "qrsa pubkey -k alice.dfm -o alice-public.dfm"},
       {"show",
-       {"qrsa show -k KEYFILE public|private|signature|bits|fingerprint [-o OUT] [--quiet] [--force]", {"-k", "-o"},
+       {"qrsa show -k KEYFILE public|private|signature|bits|fingerprint|ssh-fingerprint|jwk-thumbprint [-o OUT] [--quiet] "
+        "[--force]",
+        {"-k", "-o"},
         {"--quiet", "--force"}, 1, 1},
        Show, "print a key text, the signature text, the key size or the key's fingerprint",
        "  -k KEYFILE   the key file\n"
@@ -434,7 +393,11 @@ const std::vector<Command>& Commands() {
        "  private      the private key text (n:d)\n"
        "  signature    the signature text stored in the key file\n"
        "  bits         the key size\n"
-       "  fingerprint  SHA256: and the base64 SHA-256 of the public key's DER form (as OpenSSH prints)\n"
+       "  fingerprint  SHA256: and the base64 SHA-256 of the public key's SubjectPublicKeyInfo DER (the\n"
+       "               recipient id of sealed envelopes; not what ssh-keygen prints)\n"
+       "  ssh-fingerprint  SHA256: and the unpadded base64 SHA-256 of the SSH public key blob, as\n"
+       "               ssh-keygen -lf prints it\n"
+       "  jwk-thumbprint   the RFC 7638 thumbprint of the public key (base64url SHA-256)\n"
        "  -o OUT       where to write it (default: standard output)\n"
        "  --quiet      accepted for every command; show prints nothing else anyway\n"
        "  --force      replace OUT even when it holds a private key\n",
@@ -539,7 +502,7 @@ const std::vector<Command>& Commands() {
       {"demo", {"qrsa demo [--quiet]", {}, {"--quiet"}, 0, 0}, RunDemo,
        "walk through a session-key exchange between two components",
        "  --quiet  accepted for every command\n", "qrsa demo"},
-  });
+  }));
   return commands;
 }
 

@@ -11,7 +11,7 @@
 #include "cli/Failure.h"
 #include "cli/Hex.h"
 #include "cli/Io.h"
-#include "cli/KeyFile.h"
+#include "cli/Keys.h"
 #include "host/core/Random.h"
 
 namespace Qrsa {

@@ -6,7 +6,7 @@
 #include "cli/Failure.h"
 #include "cli/InputStream.h"
 #include "cli/Io.h"
-#include "cli/KeyFile.h"
+#include "cli/KeyCommands.h"
 #include "cli/Progress.h"
 #include "envelope/Envelope.h"
 
@@ -14,7 +14,7 @@ namespace Qrsa {
 
 namespace {
 
-std::unique_ptr<KeyHolder> LoadKey(const ParsedArgs& args) { return LoadKeyFile(args.Required("-k")); }
+std::unique_ptr<KeyHolder> LoadKey(const ParsedArgs& args) { return LoadKeyArgument(args); }
 std::string OutputPath(const ParsedArgs& args) { return args.Value("-o").value_or(""); }
 std::string InputPath(const ParsedArgs& args) { return args.Value("-i").value_or(""); }
 bool Force(const ParsedArgs& args) { return args.Flag("--force"); }

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "cli/Failure.h"
-#include "cli/KeyFile.h"
+#include "cli/Keys.h"
 #include "cli/Secret.h"
 #include "host/core/AtomicFile.h"
 

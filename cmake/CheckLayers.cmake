@@ -1,13 +1,15 @@
 # The layers' include rules: bignum/ and hash/ stand alone, host/ knows no RSA, rsa/ builds on all
-# three, and a public header includes only other public headers (so an installed tree is complete).
+# three, keys/ on the component, and a public header includes only other public headers (so an
+# installed tree is complete).
 #   cmake -DSOURCE_DIR=... "-DPUBLIC_HEADERS=a.h;b.h" -P CheckLayers.cmake
 cmake_minimum_required(VERSION 3.25)
 set(allowed_bignum bignum)
 set(allowed_hash hash)
 set(allowed_host host)
 set(allowed_rsa bignum hash host rsa)
+set(allowed_keys bignum hash host rsa keys)
 set(problems "")
-foreach(layer bignum hash host rsa)
+foreach(layer bignum hash host rsa keys)
   file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp)
   foreach(file IN LISTS files)
     file(STRINGS ${SOURCE_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")

@@ -1,16 +1,23 @@
-# `cmake --install`: the four libraries, the public headers under include/qarvex, the CMake package
-# QarvexRSA (target QarvexRSA::qarvex_rsa) and the pkg-config file qarvex-rsa.pc. The tool and the
-# packages install themselves from their folders.
+# `cmake --install`: the libraries, the public headers under include/qarvex, the CMake package
+# QarvexRSA (target QarvexRSA::qarvex_rsa, and qarvex_envelope and qarvex_keys where built) and the
+# pkg-config files qarvex-rsa.pc, qarvex-envelope.pc and qarvex-keys.pc. The tool and the packages
+# install themselves from their folders.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(QARVEX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/qarvex)
 set(QARVEX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/QarvexRSA)
 
-install(TARGETS qarvex_bignum qarvex_hash qarvex_host qarvex_rsa EXPORT QarvexRSATargets
+set(QARVEX_INSTALL_TARGETS qarvex_bignum qarvex_hash qarvex_host qarvex_rsa)
+set(QARVEX_INSTALL_HEADERS ${QARVEX_PUBLIC_HEADERS})
+if(TARGET qarvex_keys)
+  list(APPEND QARVEX_INSTALL_TARGETS qarvex_keys)
+  list(APPEND QARVEX_INSTALL_HEADERS ${QARVEX_KEYS_PUBLIC_HEADERS})
+endif()
+install(TARGETS ${QARVEX_INSTALL_TARGETS} EXPORT QarvexRSATargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${QARVEX_INSTALL_INCLUDEDIR})
-foreach(header IN LISTS QARVEX_PUBLIC_HEADERS)
+foreach(header IN LISTS QARVEX_INSTALL_HEADERS)
   get_filename_component(dir ${header} DIRECTORY)
   install(FILES ${PROJECT_SOURCE_DIR}/${header} DESTINATION ${QARVEX_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
@@ -28,6 +35,10 @@ if(TARGET qarvex_envelope)
 endif()
 
 install(EXPORT QarvexRSATargets NAMESPACE QarvexRSA:: DESTINATION ${QARVEX_INSTALL_CMAKEDIR})
+# The key library links libcrypto too, which a consumer's build must then find as well.
+if(TARGET qarvex_keys)
+  set(QARVEX_FIND_ENVELOPE_DEPENDENCIES "find_dependency(OpenSSL 3.0 COMPONENTS Crypto)")
+endif()
 file(WRITE ${PROJECT_BINARY_DIR}/QarvexRSAConfig.cmake.in [[
 @PACKAGE_INIT@
 include(CMakeFindDependencyMacro)
@@ -79,4 +90,20 @@ Requires: qarvex-rsa = @PROJECT_VERSION@, libcrypto >= 3.0
 Libs: -L${libdir} -lqarvex_envelope
 ]])
   install(FILES ${PROJECT_BINARY_DIR}/qarvex-envelope.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()
+
+# The key library's pkg-config file, likewise.
+if(TARGET qarvex_keys)
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/qarvex-keys.pc @ONLY CONTENT [[
+prefix=${pcfiledir}/@QARVEX_PC_TO_PREFIX@
+libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
+includedir=${prefix}/@QARVEX_INSTALL_INCLUDEDIR@
+
+Name: qarvex-keys
+Description: Qarvex RSA key formats: PEM, DER, OpenSSH and JWK keys read into and written from TRSA
+Version: @PROJECT_VERSION@
+Requires: qarvex-rsa = @PROJECT_VERSION@, libcrypto >= 3.0
+Libs: -L${libdir} -lqarvex_keys
+]])
+  install(FILES ${PROJECT_BINARY_DIR}/qarvex-keys.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()

@@ -134,6 +134,21 @@ int main(int argc, char** argv) {
           "STTgJDfKpl/WDKEhpcWoizfTNZl6F7BR1EvOhXqwYlOiKN2w7gSsGEUCAwEAAQ==\n"
           "-----END PUBLIC KEY-----\n");
   pem.Add("-----BEGIN RSA PUBLIC KEY-----\nMAgCAwEAAQIBAw==\n-----END RSA PUBLIC KEY-----\n");
+  // The key library's reader of every format: the above, and the OpenSSH and JWK forms.
+  TSeeds reader(root, "keyreader_fuzz");
+  for (const std::string& text : {Classes::WriteComponentRes(rsa), rsa.PublicKey().str() + "\n"})
+    reader.Add(text);
+  reader.Add("-----BEGIN PUBLIC KEY-----\n"
+             "MFwwDQYJKoZIhvcNAQEBBQADSwAwSAJBALv+n53/D6w+bwbiYax+Sbb9yiBWDKEY\n"
+             "STTgJDfKpl/WDKEhpcWoizfTNZl6F7BR1EvOhXqwYlOiKN2w7gSsGEUCAwEAAQ==\n"
+             "-----END PUBLIC KEY-----\n");
+  reader.Add("ssh-rsa AAAAB3NzaC1yc2EAAAADAQABAAAAQQC7/p+d/w+sPm8G4mGsfkm2/cogVgyhGEk04CQ3yqZf1gyhIaXFqIs3"
+             "0zWZehewUdRLzoV6sGJToijdsO4ErBhF comment\n");
+  reader.Add("---- BEGIN SSH2 PUBLIC KEY ----\nComment: \"a\"\nAAAAB3NzaC1yc2EAAAADAQABAAAAQQC7/p+d/w+sPm8G4mGsfkm2/cogVgyhGEk04CQ3yqZf1gyhIaXFqIs3"
+             "0zWZehewUdRLzoV6sGJToijdsO4ErBhF\n---- END SSH2 PUBLIC KEY ----\n");
+  reader.Add("{\"kty\":\"RSA\",\"n\":\"u_6fnf8PrD5vBuJhrH5Jtv3KIFYMoRhJNOAkN8qmX9YMoSGlxaiLN9M1mXoXsFHUS86FerBiU6Io3bDuBKwYRQ\","
+             "\"e\":\"AQAB\"}");
+  reader.Add("{\"keys\":[{\"kty\":\"RSA\",\"n\":\"AQ\",\"e\":\"AQAB\",\"d\":\"AQ\"}]}");
 
   TSeeds arithmetic(root, "bignum_fuzz");
   for (int routine = 0; routine < 12; ++routine) {

@@ -77,7 +77,7 @@ TEST_F(CliTest, ShowPrintsEachTextOnOneLine) {
   EXPECT_EQ(pub.substr(pub.find(':') + 1), priv.substr(0, priv.find(':')) + "\n");
   EXPECT_EQ(Ok(Qrsa({"show", "-k", keys.Key1024, "bits"})), "1024\n");
   ExpectFailure(Qrsa({"show", "-k", keys.Key1024, "signature"}), kFailure, "Signature not loaded");
-  ExpectFailure(Qrsa({"show", "-k", keys.Key1024, "exponent"}), kUsage, "show takes public, private, signature, bits or fingerprint");
+  ExpectFailure(Qrsa({"show", "-k", keys.Key1024, "exponent"}), kUsage, "show takes public, private, signature, bits, fingerprint, ssh-fingerprint or jwk-thumbprint");
   ExpectFailure(Qrsa({"show", "-k", keys.Key1024}), kUsage, "missing argument");
 }
 

@@ -83,6 +83,8 @@ TEST_F(CliRemnantsTest, NoSecretIsLeftInMemoryAtExit) {
                                     "run", "-ex", "gcore " + dir.File("core"), "-ex", "kill", "--args", QRSA_BINARY};
     gdb.insert(gdb.end(), c.args.begin(), c.args.end());
     const ProgramResult run = RunProgram(gdb);
+    if (!dir.Exists("out") && (run.Out + run.Err).find("ptrace") != std::string::npos)
+      GTEST_SKIP() << "gdb cannot trace processes here: " << run.Out << run.Err;
     ASSERT_TRUE(dir.Exists("out")) << "the command did not finish: " << run.Out << run.Err;
     if (!dir.Exists("core"))
       GTEST_SKIP() << "gdb could not dump the tool's memory (a non-dumpable process needs CAP_SYS_PTRACE): " << run.Err;

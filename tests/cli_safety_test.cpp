@@ -239,7 +239,8 @@ TEST_F(CliSafetyTest, InterfaceHelpVersionFingerprintAndDer) {
   }
   ExpectFailure(Qrsa({"help", "frobnicate"}), kUsage, "unknown command 'frobnicate'");
   ExpectFailure(Qrsa({"keygen", "--bits", "100"}), kUsage, "key size must be");
-  ExpectFailure(Qrsa({"show", "-k", keys.Pem512, "bits"}), kFailure, "is a PEM key, not a key file: convert it with 'qrsa import-pem");
+  // A PEM key serves as a key file directly.
+  EXPECT_EQ(Ok(Qrsa({"show", "-k", keys.Pem512, "bits"})), "512\n");
 
   // The fingerprint agrees with OpenSSL's digest of the DER public key, as OpenSSH prints it.
   Ok(OpenSsl({"pkey", "-in", keys.Pem1024, "-pubout", "-outform", "DER", "-out", dir.File("pub.der")}));

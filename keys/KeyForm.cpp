@@ -1,11 +1,11 @@
 // Key files as form files: a form owning one TRSA, written and read by the host's form streaming.
 #include <memory>
 
-#include "cli/Failure.h"
-#include "cli/KeyFile.h"
+#include "keys/KeyError.h"
+#include "keys/KeyFile.h"
 #include "host/forms/FormFile.h"
 
-namespace Qrsa {
+namespace Qarvex::Keys {
 
 std::string KeyFileText(KeyHolder& holder) { return Classes::WriteComponentRes(holder.Form()); }
 
@@ -22,9 +22,9 @@ std::unique_ptr<KeyHolder> ReadKeyForm(const std::string& text, const std::strin
     }
   }
   if (count != 1)
-    throw Failure(path + (count == 0 ? " holds no TRSA component" : " holds " + std::to_string(count) +
+    throw KeyError(path + (count == 0 ? " holds no TRSA component" : " holds " + std::to_string(count) +
                                                                        " TRSA components; a key file holds one"));
   return std::make_unique<KeyHolder>(std::move(root), found);
 }
 
-}  // namespace Qrsa
+}  // namespace Qarvex::Keys

@@ -8,7 +8,7 @@
 #include "host/core/Classes.h"
 #include "rsa/RSA.h"
 
-namespace Qrsa {
+namespace Qarvex::Keys {
 
 // A form that owns one TRSA component, as a key file holds it.
 class KeyHolder {
@@ -42,15 +42,15 @@ Rsa::TKeyBits KeyBitsForBytes(std::size_t bytes, const std::string& what);
 std::optional<Rsa::TKeyBits> KeyBitsForModulus(unsigned bits);
 // The size in bits: 512 to 4096.
 int KeyBitsNumber(Rsa::TKeyBits bits);
-// Parses a size in bits ("512" ... "4096"); a UsageError with `usage` otherwise.
-Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage);
+// The key size of a number of bits written in decimal ("512" ... "4096"), if it is one.
+std::optional<Rsa::TKeyBits> KeyBitsForNumber(const std::string& text);
 
 // A key text field of x: its 32-bit digits least significant first, each digit's bytes most
 // significant first, radix-64 encoded by the component; `digits` 0 writes the significant digits only,
 // otherwise exactly that many.
 System::AnsiString KeyFieldText(Rsa::TRSA& rsa, const Rsa::BigNum& x, int digits);
 
-// Loads a key file. A bare key text is loaded as a private key when its first field is as long as its
+// Loads a key file (standard input when path is empty or "-"; at most 1 MiB). A bare key text is loaded as a private key when its first field is as long as its
 // second (n:d), otherwise as a public key (e:n); KeyBits follows from the second field's length. The
 // file's content is wiped from memory once read.
 std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path);
@@ -62,4 +62,4 @@ std::string KeyFileText(KeyHolder& holder);
 // Reads a form file's text and finds the one TRSA it holds (path names it in messages).
 std::unique_ptr<KeyHolder> ReadKeyForm(const std::string& text, const std::string& path);
 
-}  // namespace Qrsa
+}  // namespace Qarvex::Keys

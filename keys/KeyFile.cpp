@@ -1,14 +1,23 @@
-#include "cli/KeyFile.h"
+#include "keys/KeyFile.h"
 
 #include <iterator>
 
-#include "cli/Failure.h"
-#include "cli/Io.h"
-#include "cli/Secret.h"
+#include "keys/KeyError.h"
+#include "keys/KeyInput.h"
+#include "keys/KeyReader.h"
+#include "keys/KeySecret.h"
+#include "keys/KeyTexts.h"
 
-namespace Qrsa {
+namespace Qarvex::Keys {
 
 namespace {
+
+// The text without trailing white space and line breaks.
+std::string TrimTrailing(std::string text) {
+  const auto end = text.find_last_not_of(" \t\r\n\v\f");
+  text.erase(end == std::string::npos ? 0 : end + 1);
+  return text;
+}
 
 // A form file starts with the keyword of its root object.
 bool LooksLikeForm(const std::string& text) {
@@ -36,7 +45,7 @@ std::unique_ptr<KeyHolder> LoadBareKeyText(const std::string& text, const std::s
   } catch (const Sysutils::EConvertError&) {
     rsa.BurnString(first);
     rsa.BurnString(second);
-    throw Failure(path + ": the key text is not valid (a key text is two radix-64 fields joined by ':')");
+    throw KeyError(path + ": the key text is not valid (a key text is two radix-64 fields joined by ':')");
   }
   rsa.BurnString(first);
   rsa.BurnString(second);
@@ -76,7 +85,7 @@ std::string KeySizeList(bool inBytes) {
 Rsa::TKeyBits KeyBitsForBytes(std::size_t bytes, const std::string& what) {
   for (const Rsa::TKeySize& size : Rsa::KeySizes)
     if (bytes == std::size_t(4 * size.Precision)) return size.KeyBits;
-  throw Failure(what + " has " + std::to_string(bytes) + " bytes; a key of " + KeySizeList() +
+  throw KeyError(what + " has " + std::to_string(bytes) + " bytes; a key of " + KeySizeList() +
                 " bits has " + KeySizeList(true));
 }
 
@@ -88,10 +97,10 @@ std::optional<Rsa::TKeyBits> KeyBitsForModulus(unsigned bits) {
 
 int KeyBitsNumber(Rsa::TKeyBits bits) { return Rsa::KeySizes[bits].Bits; }
 
-Rsa::TKeyBits ParseKeyBits(const std::string& text, const std::string& usage) {
+std::optional<Rsa::TKeyBits> KeyBitsForNumber(const std::string& text) {
   for (const Rsa::TKeySize& size : Rsa::KeySizes)
     if (text == std::to_string(size.Bits)) return size.KeyBits;
-  throw UsageError("key size must be " + KeySizeList() + ", not '" + text + "'", usage);
+  return std::nullopt;
 }
 
 System::AnsiString KeyFieldText(Rsa::TRSA& rsa, const Rsa::BigNum& x, int digits) {
@@ -113,21 +122,20 @@ System::AnsiString KeyFieldText(Rsa::TRSA& rsa, const Rsa::BigNum& x, int digits
   return text;
 }
 
-std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path) {
-  SecretText content(ReadInput(path));
-  return LoadKeyText(content.Text(), path);
-}
+std::unique_ptr<KeyHolder> LoadKeyFile(const std::string& path) { return ReadKeyFile(path); }
 
 std::unique_ptr<KeyHolder> LoadKeyText(const std::string& content, const std::string& path) {
-  SecretText text(TrimText(content));
-  if (LooksLikeForm(text.Text())) return ReadKeyForm(text.Text(), path);
-  if (text.Text().find("-----BEGIN") != std::string::npos)
-    throw Failure(path + " is a PEM key, not a key file: convert it with 'qrsa import-pem -i " + path +
-                  " -o KEYFILE'");
-  if (text.Text().rfind("qarvex-envelope", 0) == 0) throw Failure(path + " is a sealed envelope, not a key file");
-  if (text.Text().find(':') == std::string::npos || text.Text().find_first_of("\r\n") != std::string::npos)
-    throw Failure(path + " is neither a key file nor a key text (an OpenSSL key in DER form: 'qrsa import-pem')");
-  return LoadBareKeyText(text.Text(), path);
+  return ReadKeyText(content, path);
 }
 
-}  // namespace Qrsa
+namespace Internal {
+
+bool LooksLikeForm(const std::string& text) { return Qarvex::Keys::LooksLikeForm(text); }
+std::string TrimTrailing(std::string text) { return Qarvex::Keys::TrimTrailing(std::move(text)); }
+std::unique_ptr<KeyHolder> LoadBareKeyText(const std::string& text, const std::string& path) {
+  return Qarvex::Keys::LoadBareKeyText(text, path);
+}
+
+}  // namespace Internal
+
+}  // namespace Qarvex::Keys

@@ -6,7 +6,7 @@
 
 #include "rsa/RSA.h"
 
-namespace Qrsa {
+namespace Qarvex::Keys {
 
 // The numbers of an RSA key. d is zero for a public key.
 struct RsaNumbers {
@@ -31,4 +31,4 @@ std::string PrivateKeyPem(const Rsa::BigNum& e, const Rsa::BigNum& n, const Rsa:
 // Bits of a key store number.
 unsigned BitLength(const Rsa::BigNum& x);
 
-}  // namespace Qrsa
+}  // namespace Qarvex::Keys
