@@ -65,6 +65,8 @@ class EInvalidKey : public Sysutils::Exception {
 // Values derived from a loaded key and reused by every operation until the key changes (internal).
 struct TKeyCache;
 class TRSA;
+// The standard schemes' access to the key store (internal, rsa/SchemeKey.h).
+class TSchemeKey;
 
 // String encryption in pieces, for strings too large to hold at once: the same cipher text as
 // EncryptString of the whole string, handed out as it is made. Each run of three finished blocks (3K
@@ -227,6 +229,7 @@ class TRSA : public Classes::TComponent {
  private:
   friend class TStringEncryptor;
   friend class TStringDecryptor;
+  friend class TSchemeKey;
   // Stores a status text and fires OnStatusUpdate.
   void StatusUpdate(const System::AnsiString& Text);
   // Reports a failure: the status first, then the exception carrying the same message.

@@ -11,7 +11,10 @@
 #include <string>
 
 #include "bignum/Montgomery.h"
+#include "hash/Hash.h"
 #include "rsa/RSA.h"
+#include "rsa/SchemeEncoding.h"
+#include "rsa/StandardSchemes.h"
 #include "rsa/TextFormats.h"
 #include "support/ConstantTimeMarks.h"
 #include "support/DigitsGmp.h"
@@ -136,8 +139,54 @@ TEST_P(ConstantTime, PutPrivateKeyLooksAtNoCharacterOfTheExponent) {
   EXPECT_EQ(Rsa::BNCmp(PrivExp(loaded), PrivExp(rsa), Rsa::BigNumDigits), 0);
 }
 
+// OAEP decryption: the decrypted block is secret (it follows from d), and so is everything the decoding
+// finds in it. Only whether it was valid and, when it was, the message's length are declassified (by
+// the component, where it hands them out); a failing block takes the same path to the one exception.
+TEST_P(ConstantTime, OaepDecryptLooksAtNoByteOfTheDecryptedBlock) {
+  const Rsa::TOaepParameters p{GetParam() == 512 ? Hash::THashKind::Sha1 : Hash::THashKind::Sha256, {}, "label"};
+  const std::string message("a \0 secret key 16", 16);
+  const std::string cipher = Rsa::OaepEncrypt(rsa, p, message);
+  std::string wrong = cipher;
+  wrong[wrong.size() / 2] ^= 0x10;
+  MarkSecret(rsa);
+  const System::TWipedString back = Rsa::OaepDecrypt(rsa, p, cipher);
+  Declassify(back.data(), back.size());
+  EXPECT_EQ(std::string(back.begin(), back.end()), message);
+  EXPECT_THROW(Rsa::OaepDecrypt(rsa, p, wrong), Sysutils::EConvertError);
+  DeclassifyKeys(rsa);
+}
+
 INSTANTIATE_TEST_SUITE_P(KeySizes, ConstantTime, ::testing::Values(512, 1024, 2048),
                          [](const auto& info) { return "Bits" + std::to_string(info.param); });
+
+// The OAEP decoding alone, with every byte of the encoded block secret: valid blocks of several message
+// lengths (the separator's position is secret until the length is handed out) and blocks with each
+// kind of fault.
+TEST(ConstantTimeOaep, DecodingLooksAtNoByteOfTheBlock) {
+  using Hash::THashKind;
+  constexpr std::size_t k = 128, hLen = 32;
+  unsigned char lHash[32], seed[32], em[k], message[k];
+  Hash::Digest(THashKind::Sha256, "", 0, lHash);
+  for (std::size_t i = 0; i < sizeof seed; ++i) seed[i] = static_cast<unsigned char>(i * 29 + 5);
+  const std::string text(k - 2 * hLen - 2, 'm');
+  for (std::size_t length : {std::size_t(0), std::size_t(1), std::size_t(16), text.size()}) {
+    for (int fault = 0; fault < 3; ++fault) {
+      Rsa::Schemes::EncodeOaep(THashKind::Sha256, THashKind::Sha256, lHash,
+                               reinterpret_cast<const unsigned char*>(text.data()), length, seed, em, k);
+      if (fault == 1) em[0] = 1;             // the first byte
+      if (fault == 2) em[k - length - 1] ^= 0x40;  // within the masked data block
+      Poison(em, sizeof em);
+      std::size_t size = 0;
+      std::uint32_t good = Rsa::Schemes::DecodeOaep(THashKind::Sha256, THashKind::Sha256, lHash, em, k, message, size);
+      DeclassifyValue(good);
+      DeclassifyValue(size);
+      Declassify(message, sizeof message);
+      Declassify(em, sizeof em);
+      EXPECT_EQ(good != 0, fault == 0) << length << " bytes, fault " << fault;
+      EXPECT_EQ(size, fault == 0 ? length : 0) << length << " bytes, fault " << fault;
+    }
+  }
+}
 
 // Key generation with every random word secret: the prime search (sieve, residues, Fermat and
 // Miller-Rabin), the exponent search, the inverse and the private key text look at no secret. The

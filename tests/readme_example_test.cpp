@@ -5,6 +5,8 @@
 #include <iterator>
 #include <string>
 
+#include "support/FixtureKeys.h"
+
 // ---- The README example, verbatim from "#include <cstdio>" to the closing brace of main ----
 #include <cstdio>
 #include <cstring>
@@ -60,6 +62,26 @@ int main() {
 }  // namespace ReadmeExample
 // ---- end of the README example ----
 
+// ---- The README's standard schemes example, verbatim from its #include to the closing brace ----
+#include "rsa/StandardSchemes.h"
+
+// A key pair in rsa (1024 bits or more here) serves the standard schemes as it is.
+bool StandardSchemesExample(Rsa::TRSA& rsa) {
+  const std::string document = "a contract any peer can check";
+  // RSASSA-PSS, SHA-256 with MGF1-SHA-256 and a 32-byte salt: `openssl dgst -sha256 -sigopt
+  // rsa_padding_mode:pss -verify` accepts it.
+  const std::string signature = Rsa::PssSign(rsa, {}, document);
+  const bool valid = Rsa::PssVerify(rsa, {Hash::THashKind::Sha256, {}, Rsa::PssSaltAuto}, document, signature);
+
+  // RSAES-OAEP, SHA-256 and a label: a 32-byte file key for the key's owner.
+  const Rsa::TOaepParameters oaep{Hash::THashKind::Sha256, {}, "my-format/1"};
+  const std::string fileKey(32, '\x42');
+  const std::string wrapped = Rsa::OaepEncrypt(rsa, oaep, fileKey);
+  const System::TWipedString unwrapped = Rsa::OaepDecrypt(rsa, oaep, wrapped);  // wiped when freed
+  return valid && std::string_view(unwrapped.data(), unwrapped.size()) == fileKey;
+}
+// ---- end of the standard schemes example ----
+
 namespace {
 
 std::string Slurp(const std::string& path) {
@@ -85,6 +107,20 @@ std::string WithoutNamespaceLines(std::string code) {
 }
 
 TEST(ReadmeExample, RunsAndSucceeds) { EXPECT_EQ(ReadmeExample::main(), 0); }
+
+TEST(ReadmeExample, StandardSchemesExampleRunsAndSucceeds) {
+  Rsa::TRSA rsa(nullptr);
+  Testing::LoadFixtureKey(rsa, 1024);
+  EXPECT_TRUE(StandardSchemesExample(rsa));
+}
+
+TEST(ReadmeExample, StandardSchemesExampleIsTheCodeTheReadmeShows) {
+  const std::string root = QARVEX_SOURCE_DIR;
+  const std::string from = "#include \"rsa/StandardSchemes.h\"\n";
+  const std::string shown = Section(Slurp(root + "/README.md"), from, "\n}\n");
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown, Section(Slurp(root + "/tests/readme_example_test.cpp"), from, "\n}\n"));
+}
 
 TEST(ReadmeExample, IsTheCodeTheReadmeShows) {
   // The source tree comes from the build, not from __FILE__, which a compiler cache may make relative.

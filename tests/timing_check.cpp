@@ -1,5 +1,5 @@
 // Statistical timing check of the Montgomery kernels that valgrind cannot follow (hand-written assembly,
-// vector units): fixed-versus-random inputs. Each measurement times a few calls of one kernel on inputs
+// vector units), and of OAEP decoding (passing against failing blocks): fixed-versus-random inputs. Each measurement times a few calls of one kernel on inputs
 // of one class, chosen at random per measurement: the fixed class (zero operands) or the random class
 // (uniform operands below the modulus). Welch's t statistic between the two classes' times, over all
 // measurements and over those below a few percentiles (which cuts interrupts and other noise), must stay
@@ -23,6 +23,8 @@
 
 #include "bignum/MontgomeryIfma.h"
 #include "bignum/MontgomeryInternal.h"
+#include "hash/Hash.h"
+#include "rsa/SchemeEncoding.h"
 
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #include <x86intrin.h>
@@ -78,6 +80,8 @@ struct Kernel {
   const char* name;
   unsigned limbs;
   void (*run)(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q);
+  // Fills one operand pair (2 * limbs limbs) of the class (0 or 1); null: zeros against uniform operands.
+  void (*fill)(Limb* pair, unsigned limbs, int cls, std::mt19937_64& rng) = nullptr;
 };
 
 void Product(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) { Rsa::MontProduct(r, a, b, mod, q); }
@@ -123,6 +127,37 @@ void PublicPlainIfma(Limb* r, const Limb* a, const Limb*, const MontModulus& mod
   Rsa::MontPowerPublicIfmaVarTime(r, a, exponent, 1, mod);
 }
 
+// RSAES-OAEP decoding of an encoded block of 8 * limbs bytes (a's bytes), SHA-256 with an empty label:
+// a block that fails its checks must take the time of one that passes, whatever its message length.
+const unsigned char* EmptyLabelDigest() {
+  static unsigned char digest[Hash::MaxDigestSize];
+  static const bool done = (Hash::Digest(Hash::THashKind::Sha256, "", 0, digest), true);
+  (void)done;
+  return digest;
+}
+void OaepDecode(Limb* r, const Limb* a, const Limb*, const MontModulus& mod, Limb*) {
+  unsigned char em[Rsa::Schemes::MaxEncodedBytes], message[Rsa::Schemes::MaxEncodedBytes];
+  const std::size_t k = 8 * std::size_t(mod.limbs);
+  std::memcpy(em, a, k);
+  std::size_t size = 0;
+  const std::uint32_t good = Rsa::Schemes::DecodeOaep(Hash::THashKind::Sha256, Hash::THashKind::Sha256,
+                                                      EmptyLabelDigest(), em, k, message, size);
+  r[0] = good ^ size ^ message[0];
+}
+// Class 0: valid encodings of random messages of random lengths; class 1: the same with one byte
+// altered, so that decoding fails (at a random check: the first byte, the label digest, the padding).
+void FillOaep(Limb* pair, unsigned limbs, int cls, std::mt19937_64& rng) {
+  const std::size_t k = 8 * std::size_t(limbs), maxLen = k - 2 * 32 - 2;
+  unsigned char seed[32], message[Rsa::Schemes::MaxEncodedBytes], em[Rsa::Schemes::MaxEncodedBytes];
+  for (auto& b : seed) b = static_cast<unsigned char>(rng());
+  const std::size_t length = rng() % (maxLen + 1);
+  for (std::size_t i = 0; i < length; ++i) message[i] = static_cast<unsigned char>(rng());
+  Rsa::Schemes::EncodeOaep(Hash::THashKind::Sha256, Hash::THashKind::Sha256, EmptyLabelDigest(), message, length,
+                           seed, em, k);
+  if (cls == 1) em[rng() % k] ^= static_cast<unsigned char>(1 + rng() % 255);
+  std::memcpy(pair, em, k);
+}
+
 // The canary: a product that skips its work for a zero operand.
 void LeakyProduct(Limb* r, const Limb* a, const Limb* b, const MontModulus& mod, Limb* q) {
   if (a[0] == 0) return;
@@ -153,6 +188,7 @@ std::vector<Kernel> KernelsToCheck() {
       kernels.push_back({"IFMA public plain", limbs, PublicPlainIfma});
     }
   }
+  for (unsigned limbs : {16u, 32u}) kernels.push_back({"OAEP decoding", limbs, OaepDecode, FillOaep});
   // The dispatcher as this process selects it, at every size where it picks a kernel by size.
   for (unsigned limbs : {8u, 16u, 32u}) {
     kernels.push_back({"selected product", limbs, Product});
@@ -183,6 +219,11 @@ Verdict CheckKernel(const Kernel& k, double seconds, std::mt19937_64& rng, long&
   std::vector<Limb> randomInputs(2 * Pool * n), zeroInputs(2 * Pool * n, 0);
   for (unsigned i = 0; i < 2 * Pool * n; ++i) randomInputs[i] = rng();
   for (int j = 0; j < 2 * Pool; ++j) randomInputs[(j + 1) * n - 1] &= mod.m[n - 1] >> 1;  // below m
+  if (k.fill)
+    for (int j = 0; j < Pool; ++j) {
+      k.fill(zeroInputs.data() + 2 * j * n, n, 0, rng);
+      k.fill(randomInputs.data() + 2 * j * n, n, 1, rng);
+    }
   std::vector<Limb> a(n), b(n), r(n), q(2 * n);
 
   // Crops: everything, and times below the 50th, 75th and 90th percentile of a warm-up.
