@@ -16,6 +16,7 @@
 #include "cli/Progress.h"
 #include "cli/Secret.h"
 #include "envelope/Envelope.h"
+#include "rsa/StandardSchemes.h"
 
 namespace Qrsa {
 
@@ -39,6 +40,17 @@ Rsa::TSymKeyLength ParseSymBits(const std::string& text, const std::string& usag
   if (text == "192") return Rsa::sk192;
   if (text == "256") return Rsa::sk256;
   throw UsageError("session key size must be 64, 128, 192 or 256 bits, not '" + text + "'", usage);
+}
+
+// The bytes of a session key of this size: 8, 16, 24 or 32.
+std::size_t SymKeyBytes(Rsa::TSymKeyLength length) {
+  switch (length) {
+    case Rsa::sk64: return 8;
+    case Rsa::sk128: return 16;
+    case Rsa::sk192: return 24;
+    case Rsa::sk256: return 32;
+  }
+  return 0;
 }
 
 std::string OutputPath(const ParsedArgs& args) { return args.Value("-o").value_or(""); }
@@ -113,13 +125,86 @@ std::string SignedBytes(const ParsedArgs& args, Rsa::TRSA& rsa, const char* verb
     RequireSignable(rsa, data, verb);
     return data;
   }
-  const DigestKind kind = ParseOption(args, [&] { return ParseDigest(*digestName); });
-  std::string info = DigestInfo(kind, InputPath(args));
+  const Hash::THashKind kind = ParseOption(args, [&] { return ParseDigest(*digestName); });
+  std::string info = DigestInfo(kind, InputDigest(kind, InputPath(args)));
   if (info.size() > SignCapacity(rsa))
     throw Failure(std::string("a ") + std::to_string(KeyBitsNumber(rsa.KeyBits())) + "-bit key signs at most " +
                   std::to_string(SignCapacity(rsa)) + " bytes, too few for the " + *digestName +
                   " DigestInfo (" + std::to_string(info.size()) + " bytes); use sha256 or a larger key");
   return info;
+}
+
+// ---- Options of the standard schemes ----
+
+// An option that belongs to other schemes than the one chosen.
+void RequireNoOption(const ParsedArgs& args, const char* option, const char* belongsTo) {
+  if (args.Value(option)) throw UsageError(std::string(option) + " is for " + belongsTo, args.Usage());
+}
+
+Hash::THashKind DigestOption(const ParsedArgs& args, const char* option, Hash::THashKind fallback, bool withSha1) {
+  const auto name = args.Value(option);
+  if (!name) return fallback;
+  return ParseOption(args, [&] {
+    try {
+      return ParseDigest(*name, withSha1);
+    } catch (const Failure& error) {
+      throw Failure(std::string(option) + ": " + error.what());
+    }
+  });
+}
+
+// --salt-length N, and for verification N or auto (any length; the default there).
+int SaltLengthOption(const ParsedArgs& args, bool verifying) {
+  const auto text = args.Value("--salt-length");
+  if (!text) return verifying ? Rsa::PssSaltAuto : Rsa::PssSaltDigestLength;
+  if (verifying && *text == "auto") return Rsa::PssSaltAuto;
+  if (text->empty() || text->size() > 4 || text->find_first_not_of("0123456789") != std::string::npos)
+    throw UsageError(std::string("--salt-length must be a number of bytes") + (verifying ? " or auto" : "") +
+                         ", not '" + *text + "'",
+                     args.Usage());
+  return std::stoi(*text);
+}
+
+Rsa::TPssParameters PssOptions(const ParsedArgs& args, bool verifying) {
+  Rsa::TPssParameters parameters;
+  parameters.Digest = DigestOption(args, "--digest", Hash::THashKind::Sha256, false);
+  if (args.Value("--mgf1-digest")) parameters.Mgf1Digest = DigestOption(args, "--mgf1-digest", parameters.Digest, true);
+  parameters.SaltLength = SaltLengthOption(args, verifying);
+  return parameters;
+}
+
+Rsa::TOaepParameters OaepOptions(const ParsedArgs& args) {
+  Rsa::TOaepParameters parameters;
+  parameters.Digest = DigestOption(args, "--digest", Hash::THashKind::Sha256, true);
+  if (args.Value("--mgf1-digest")) parameters.Mgf1Digest = DigestOption(args, "--mgf1-digest", parameters.Digest, true);
+  if (const auto label = args.Value("--label"); label && !label->empty()) {
+    if (label->size() % 2 != 0) throw UsageError("--label must be hex digits in pairs, one pair a byte", args.Usage());
+    parameters.Label = ParseOption(args, [&] { return HexDecodeBytes(*label, label->size() / 2, "--label"); });
+  }
+  return parameters;
+}
+
+// The options that only the component's scheme, or only the standard ones, take.
+void RequireSchemeOptions(const ParsedArgs& args, Scheme scheme) {
+  if (scheme != Scheme::Pss) {
+    RequireNoOption(args, "--salt-length", "--scheme pss");
+    if (scheme != Scheme::Oaep) RequireNoOption(args, "--mgf1-digest", "--scheme pss and --scheme oaep");
+  }
+  if (scheme != Scheme::Oaep) RequireNoOption(args, "--label", "--scheme oaep");
+  if (scheme == Scheme::Component) RequireNoOption(args, "--mgf1-digest", "--scheme pss and --scheme oaep");
+}
+
+// The component's radix-64 texts (signatures, wrapped keys) are never k bytes long; raw standard
+// signatures and cipher texts always are.
+bool IsComponentText(const std::string& bytes, Rsa::TRSA& rsa) {
+  const std::string text = TrimText(bytes);
+  if (bytes.size() == std::size_t(4 * rsa.GetPrecision()) || text.empty()) return false;
+  return text.find_first_not_of("+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") == std::string::npos;
+}
+
+std::string KeyContext(const ParsedArgs& args, Rsa::TRSA& rsa) {
+  return args.Required("-k") + " holds a " + std::to_string(KeyBitsNumber(rsa.KeyBits())) +
+         "-bit key (a shorter --digest, or a larger key, may fit)";
 }
 
 // Shows each status text on standard error with the time since the command started.
@@ -267,11 +352,8 @@ int Decrypt(const ParsedArgs& args) {
   return ExitOk;
 }
 
-int Wrap(const ParsedArgs& args) {
-  ParseScheme(args, {{"component", Scheme::Component}});
-  RequireOneStandardInput(args, {{"-k", false}, {"-i", !args.Value("--key")}});
-  if (args.Value("--key") && args.Value("-i"))
-    throw UsageError("give the session key with either --key HEX or -i FILE", args.Usage());
+// The component's wrapping: a session key of --sym-bits in hex, the radix-64 text of its block.
+int WrapComponent(const ParsedArgs& args) {
   const Rsa::TSymKeyLength length = ParseSymBits(args.Required("--sym-bits"), args.Usage());
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
@@ -293,24 +375,63 @@ int Wrap(const ParsedArgs& args) {
   return ExitOk;
 }
 
-int Unwrap(const ParsedArgs& args) {
-  ParseScheme(args, {{"component", Scheme::Component}});
-  RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
-  const Rsa::TSymKeyLength length = ParseSymBits(args.Required("--sym-bits"), args.Usage());
+// OAEP: the session key's bytes (from --key in hex, or raw from a file or standard input), the raw
+// k-byte cipher text.
+int WrapOaep(const ParsedArgs& args) {
+  const Rsa::TOaepParameters parameters = OaepOptions(args);
+  std::optional<std::size_t> symBytes;
+  if (const auto bits = args.Value("--sym-bits"))
+    symBytes = SymKeyBytes(ParseSymBits(*bits, args.Usage()));
+  SecretText key;
+  if (const auto option = args.Value("--key")) {
+    if (!symBytes && option->size() % 2 != 0)
+      throw UsageError("the session key must be hex digits in pairs, one pair a byte", args.Usage());
+    key.Text() = ParseOption(args, [&] { return HexDecodeBytes(*option, symBytes.value_or(option->size() / 2), "the session key"); });
+  }
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
-  RequirePrivateKey(*holder, args, "unwrap");
-  rsa.SetSymKeyLength(length);
-  Output output(OutputPath(args), OutputKind::Secret, Force(args));
-  const std::string source = InputName(InputPath(args));
-  const std::string wrapped = TrimText(ReadInput(InputPath(args), SmallInputLimit, "a wrapped key"));
-  if (wrapped.starts_with("qarvex-envelope") || wrapped.starts_with("-----BEGIN QARVEX ENVELOPE"))
-    throw Failure(source + " is a sealed envelope, not a wrapped key: open it with 'qrsa open'");
+  RequirePublicKey(*holder, args, "wrap");
+  Output output(OutputPath(args), OutputKind::Public, Force(args), OutputForm::Binary);
+  if (!args.Value("--key")) key.Text() = ReadInput(InputPath(args), SmallInputLimit, "a session key");
+  const std::string source = args.Value("--key") ? "the session key" : InputName(InputPath(args));
+  if (key.Text().empty()) throw Failure("nothing to wrap: " + source + " is empty");
+  if (symBytes && key.Text().size() != *symBytes)
+    throw Failure(source + " has " + std::to_string(key.Text().size()) + " bytes, not the " + std::to_string(*symBytes) +
+                  " that --sym-bits " + *args.Value("--sym-bits") + " names");
+  const std::size_t most = WithContext(KeyContext(args, rsa), [&] { return Rsa::OaepMaxMessage(rsa, parameters); });
+  if (key.Text().size() > most)
+    throw Failure(source + " has " + std::to_string(key.Text().size()) + " bytes; OAEP with " +
+                  Hash::HashName(parameters.Digest) + " under a " + std::to_string(KeyBitsNumber(rsa.KeyBits())) +
+                  "-bit key wraps at most " + std::to_string(most));
+  const std::string cipher =
+      WithContext(KeyContext(args, rsa), [&] { return Rsa::OaepEncrypt(rsa, parameters, key.Text()); });
+  output.Write(cipher);
+  output.Commit();
+  return ExitOk;
+}
+
+int Wrap(const ParsedArgs& args) {
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", !args.Value("--key")}});
+  if (args.Value("--key") && args.Value("-i"))
+    throw UsageError("give the session key with either --key HEX or -i FILE", args.Usage());
+  const Scheme scheme = ParseScheme(args, {{"oaep", Scheme::Oaep}, {"component", Scheme::Component}}).value_or(Scheme::Oaep);
+  RequireSchemeOptions(args, scheme);
+  if (scheme == Scheme::Component) {
+    RequireNoOption(args, "--digest", "--scheme oaep");
+    return WrapComponent(args);
+  }
+  return WrapOaep(args);
+}
+
+int UnwrapComponent(const ParsedArgs& args, KeyHolder& holder, const std::string& wrapped, Output& output) {
+  Rsa::TRSA& rsa = holder.Rsa();
+  rsa.SetSymKeyLength(ParseSymBits(args.Required("--sym-bits"), args.Usage()));
   const int K = 4 * rsa.GetPrecision();
   Rsa::TSymKey key{};
-  WithContext(source + " is not a wrapped-key text for this " + std::to_string(KeyBitsNumber(rsa.KeyBits())) +
-                  "-bit key (" + std::to_string((4 * K + 2) / 3) + " radix-64 characters, as wrap writes it)",
-              [&] { ComponentUnwrap(rsa, wrapped, key); });
+  WithContext(InputName(InputPath(args)) + " is not a wrapped-key text for this " +
+                  std::to_string(KeyBitsNumber(rsa.KeyBits())) + "-bit key (" + std::to_string((4 * K + 2) / 3) +
+                  " radix-64 characters, as wrap --scheme component writes it)",
+              [&] { ComponentUnwrap(rsa, TrimText(wrapped), key); });
   SecretText hex(HexEncode(std::string_view(reinterpret_cast<const char*>(key), std::size_t(rsa.GetSymKeyBytes()))));
   Wipe(key, sizeof key);
   output.Write(hex.Text());
@@ -319,19 +440,101 @@ int Unwrap(const ParsedArgs& args) {
   return ExitOk;
 }
 
-int Sign(const ParsedArgs& args) {
-  ParseScheme(args, {{"component", Scheme::Component}});
+int UnwrapOaep(const ParsedArgs& args, KeyHolder& holder, const std::string& wrapped, Output& output) {
+  Rsa::TRSA& rsa = holder.Rsa();
+  const Rsa::TOaepParameters parameters = OaepOptions(args);
+  const std::string source = InputName(InputPath(args));
+  const std::size_t K = std::size_t(4 * rsa.GetPrecision());
+  if (!args.Value("--scheme") && IsComponentText(wrapped, rsa))
+    throw UsageError(source + " holds a wrapped-key text of the component's scheme: unwrap it with --scheme component"
+                     " (the default, OAEP, reads the raw " + std::to_string(K) + "-byte cipher text)",
+                     args.Usage());
+  if (wrapped.size() != K)
+    throw Failure(source + " has " + std::to_string(wrapped.size()) + " bytes; an OAEP cipher text for this " +
+                  std::to_string(KeyBitsNumber(rsa.KeyBits())) + "-bit key has " + std::to_string(K));
+  System::TWipedString plain;
+  try {
+    plain = Rsa::OaepDecrypt(rsa, parameters, wrapped);
+  } catch (const Sysutils::EConvertError& error) {
+    throw Failure(error.Message().str() +
+                  ": the wrapped key was not made for this key, or it is damaged, or it was wrapped with another"
+                  " --digest, --mgf1-digest or --label");
+  }
+  if (const auto bits = args.Value("--sym-bits")) {
+    const std::size_t expected = SymKeyBytes(ParseSymBits(*bits, args.Usage()));
+    if (plain.size() != expected)
+      throw Failure("the unwrapped key has " + std::to_string(plain.size()) + " bytes, not the " +
+                    std::to_string(expected) + " that --sym-bits " + *bits + " names");
+  }
+  output.Write(std::string_view(plain.data(), plain.size()));
+  output.Commit();
+  return ExitOk;
+}
+
+int Unwrap(const ParsedArgs& args) {
   RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
+  const Scheme scheme = ParseScheme(args, {{"oaep", Scheme::Oaep}, {"component", Scheme::Component}}).value_or(Scheme::Oaep);
+  RequireSchemeOptions(args, scheme);
+  if (scheme == Scheme::Component) {
+    RequireNoOption(args, "--digest", "--scheme oaep");
+    ParseSymBits(args.Required("--sym-bits"), args.Usage());
+  } else {
+    OaepOptions(args);  // option faults before any file is touched
+    if (const auto bits = args.Value("--sym-bits")) ParseSymBits(*bits, args.Usage());
+  }
+  const auto holder = LoadKey(args);
+  RequirePrivateKey(*holder, args, "unwrap");
+  // OAEP gives the key's raw bytes; the component's scheme its hex.
+  Output output(OutputPath(args), OutputKind::Secret, Force(args),
+                scheme == Scheme::Oaep ? OutputForm::Binary : OutputForm::Text);
+  const std::string wrapped = ReadInput(InputPath(args), SmallInputLimit, "a wrapped key");
+  const std::string text = TrimText(wrapped);
+  if (text.starts_with("qarvex-envelope") || text.starts_with("-----BEGIN QARVEX ENVELOPE"))
+    throw Failure(InputName(InputPath(args)) + " is a sealed envelope, not a wrapped key: open it with 'qrsa open'");
+  return scheme == Scheme::Component ? UnwrapComponent(args, *holder, wrapped, output)
+                                     : UnwrapOaep(args, *holder, wrapped, output);
+}
+
+int Sign(const ParsedArgs& args) {
+  RequireOneStandardInput(args, {{"-k", false}, {"-i", true}});
+  const Scheme scheme =
+      ParseScheme(args, {{"pkcs1", Scheme::Pkcs1}, {"pss", Scheme::Pss}, {"component", Scheme::Component}})
+          .value_or(Scheme::Pkcs1);
+  RequireSchemeOptions(args, scheme);
+  const Rsa::TPssParameters pss = scheme == Scheme::Pss ? PssOptions(args, false) : Rsa::TPssParameters{};
+  const Hash::THashKind digest = DigestOption(args, "--digest", Hash::THashKind::Sha256, false);
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
   RequirePrivateKey(*holder, args, "sign");
-  Output output(OutputPath(args), OutputKind::Public, Force(args));
-  const std::string data = SignedBytes(args, rsa, "sign");
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  rsa.Sign(bytes, int(data.size()) - 1, int(data.size()));
-  output.Write(Line(rsa.Signature().str()));
+  // The standard schemes' signatures are raw bytes; the component's is a text.
+  Output output(OutputPath(args), OutputKind::Public, Force(args),
+                scheme == Scheme::Component ? OutputForm::Text : OutputForm::Binary);
+  if (scheme == Scheme::Component) {
+    const std::string data = SignedBytes(args, rsa, "sign");
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    rsa.Sign(bytes, int(data.size()) - 1, int(data.size()));
+    output.Write(Line(rsa.Signature().str()));
+  } else {
+    const std::string hashed = InputDigest(digest, InputPath(args));
+    output.Write(WithContext(KeyContext(args, rsa), [&] {
+      return scheme == Scheme::Pss ? Rsa::PssSignDigest(rsa, pss, hashed) : Rsa::Pkcs1v15SignDigest(rsa, digest, hashed);
+    }));
+  }
   output.Commit();
   return ExitOk;
+}
+
+bool VerifyComponent(const ParsedArgs& args, Rsa::TRSA& rsa, const std::string& signatureBytes) {
+  const auto sigFile = args.Value("-s");
+  const std::string signature = TrimText(signatureBytes);
+  const std::string data = SignedBytes(args, rsa, "verify");
+  const int K = 4 * rsa.GetPrecision();
+  WithContext((sigFile ? InputName(*sigFile) : std::string("the --signature text")) +
+                  " is not a signature text for this " + std::to_string(KeyBitsNumber(rsa.KeyBits())) + "-bit key (" +
+                  std::to_string((4 * K + 2) / 3) + " radix-64 characters, as sign --scheme component writes it)",
+              [&] { rsa.PutSignature(signature); });
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  return rsa.Verify(bytes, int(data.size()) - 1, int(data.size()));
 }
 
 int Verify(const ParsedArgs& args) {
@@ -340,21 +543,32 @@ int Verify(const ParsedArgs& args) {
   if (sigFile.has_value() == sigText.has_value())
     throw UsageError("give the signature with either -s SIGFILE or --signature TEXT", args.Usage());
   RequireOneStandardInput(args, {{"-k", false}, {"-s", false}, {"-i", true}});
-  ParseScheme(args, {{"component", Scheme::Component}});
-  if (args.Value("--digest")) ParseOption(args, [&] { return ParseDigest(*args.Value("--digest")); });
+  const auto chosen =
+      ParseScheme(args, {{"pkcs1", Scheme::Pkcs1}, {"pss", Scheme::Pss}, {"component", Scheme::Component}});
+  if (sigText && chosen && *chosen != Scheme::Component)
+    throw UsageError("--signature takes the component's signature text; give a raw " + *args.Value("--scheme") +
+                         " signature in a file with -s SIGFILE",
+                     args.Usage());
+  RequireSchemeOptions(args, chosen.value_or(Scheme::Pkcs1));
+  const Rsa::TPssParameters pss = PssOptions(args, true);
+  const Hash::THashKind digest = DigestOption(args, "--digest", Hash::THashKind::Sha256, false);
   const auto holder = LoadKey(args);
   Rsa::TRSA& rsa = holder->Rsa();
   RequirePublicKey(*holder, args, "verify");
-  const std::string signature =
-      sigFile ? TrimText(ReadInput(*sigFile, SmallInputLimit, "a signature")) : TrimText(*sigText);
-  const std::string data = SignedBytes(args, rsa, "verify");
-  const int K = 4 * rsa.GetPrecision();
-  WithContext((sigFile ? InputName(*sigFile) : std::string("the --signature text")) +
-                  " is not a signature text for this " + std::to_string(KeyBitsNumber(rsa.KeyBits())) + "-bit key (" +
-                  std::to_string((4 * K + 2) / 3) + " radix-64 characters, as sign --scheme component writes it)",
-              [&] { rsa.PutSignature(signature); });
-  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-  const bool valid = rsa.Verify(bytes, int(data.size()) - 1, int(data.size()));
+  const std::string signature = sigFile ? ReadInput(*sigFile, SmallInputLimit, "a signature") : *sigText;
+  // Without --scheme the signature's form decides: the component's text (as signatures made before
+  // the standard schemes are) or the raw k bytes of PKCS#1 v1.5.
+  const Scheme scheme = chosen ? *chosen : sigText || IsComponentText(signature, rsa) ? Scheme::Component : Scheme::Pkcs1;
+  bool valid = false;
+  if (scheme == Scheme::Component) {
+    valid = VerifyComponent(args, rsa, signature);
+  } else {
+    const std::string hashed = InputDigest(digest, InputPath(args));
+    valid = WithContext(KeyContext(args, rsa), [&] {
+      return scheme == Scheme::Pss ? Rsa::PssVerifyDigest(rsa, pss, hashed, signature)
+                                   : Rsa::Pkcs1v15VerifyDigest(rsa, digest, hashed, signature);
+    });
+  }
   WriteOutput("", Line(valid ? "valid" : "invalid"));
   return valid ? ExitOk : ExitMismatch;
 }
@@ -424,64 +638,97 @@ const std::vector<Command>& Commands() {
        "  --force     replace OUT even when it holds a private key\n",
        "qrsa decrypt -k alice.dfm -i note.cipher -o note.txt"},
       {"wrap",
-       {"qrsa wrap -k KEYFILE [--scheme component] --sym-bits 64|128|192|256 [--key HEX | -i FILE | FILE] [-o OUT]"
-        " [--quiet] [--force]",
-        {"-k", "--scheme", "--sym-bits", "--key", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
-       Wrap, "wrap a session key given in hex (from --key, a file or standard input)",
-       "  -k KEYFILE         the recipient's key file (public key)\n"
-       "  --scheme component the component's block: the key, random bytes, a zero top byte\n"
-       "  --sym-bits BITS    the session key's size: 64, 128, 192 or 256\n"
-       "  --key HEX          the session key in hex, first byte first; other users of the machine can\n"
-       "                     read a command line: give the key in a file or on standard input\n"
-       "  -i FILE, FILE      a file holding the session key in hex (default: standard input)\n"
-       "  -o OUT             the wrapped key text (default: standard output)\n"
-       "  --quiet            accepted for every command; wrap prints nothing else anyway\n"
-       "  --force            replace OUT even when it holds a private key\n",
-       "qrsa wrap -k alice-public.txt --sym-bits 128 < session-key.hex"},
+       {"qrsa wrap -k KEYFILE [--scheme oaep|component] [--digest H] [--mgf1-digest H] [--label HEX]"
+        " [--sym-bits 64|128|192|256] [--key HEX | -i FILE | FILE] [-o OUT] [--quiet] [--force]",
+        {"-k", "--scheme", "--digest", "--mgf1-digest", "--label", "--sym-bits", "--key", "-i", "-o"},
+        {"--quiet", "--force"}, 0, 0, true},
+       Wrap, "wrap a session key for the key's owner: RSAES-OAEP (raw k bytes, as OpenSSL reads them)",
+       "  -k KEYFILE          the recipient's key file (public key)\n"
+       "  --scheme oaep       RSAES-OAEP, the default: the raw k-byte cipher text that 'openssl pkeyutl\n"
+       "                      -decrypt -pkeyopt rsa_padding_mode:oaep' reads; every change is detected\n"
+       "  --scheme component  the component's block, a radix-64 text (the key, random bytes, a zero top\n"
+       "                      byte); the key in hex, --sym-bits required\n"
+       "  --digest H          OAEP's digest: sha1, sha256 (default), sha384 or sha512\n"
+       "  --mgf1-digest H     MGF1's digest (default: the same as --digest)\n"
+       "  --label HEX         OAEP's label, in hex (default: none)\n"
+       "  --sym-bits BITS     the session key's size: 64, 128, 192 or 256; with OAEP it checks the key's\n"
+       "                      length, which may otherwise be any that fits\n"
+       "  --key HEX           the session key in hex, first byte first; other users of the machine can\n"
+       "                      read a command line: give the key in a file or on standard input\n"
+       "  -i FILE, FILE       a file holding the session key: its raw bytes for OAEP, hex for the\n"
+       "                      component's scheme (default: standard input)\n"
+       "  -o OUT              the wrapped key (default: standard output)\n"
+       "  --quiet             accepted for every command; wrap prints nothing else anyway\n"
+       "  --force             replace OUT even when it holds a private key\n",
+       "qrsa wrap -k alice-public.dfm -i session.key -o session.key.wrapped"},
       {"unwrap",
-       {"qrsa unwrap -k KEYFILE [--scheme component] --sym-bits 64|128|192|256 [-i IN | IN] [-o OUT] [--quiet] [--force]",
-        {"-k", "--scheme", "--sym-bits", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
-       Unwrap, "unwrap a wrapped session key; prints it in hex",
-       "  -k KEYFILE         the key file with the private key\n"
-       "  --scheme component the component's block. A block whose top byte is not zero is refused (exit 3):\n"
-       "                     that catches a text wrapped for another key or damaged 255 times in 256, no\n"
-       "                     more; only OAEP detects every change. A wrong --sym-bits cannot be detected.\n"
-       "                     The scheme answers any text, so never unwrap texts an attacker chooses: the\n"
-       "                     answers let them sign with the key.\n"
-       "  --sym-bits BITS    the session key's size: 64, 128, 192 or 256\n"
-       "  -i IN, IN          the wrapped key text (default: standard input)\n"
-       "  -o OUT             the session key in hex, readable by its owner only (default: standard output)\n"
-       "  --quiet            accepted for every command; unwrap prints nothing else anyway\n"
-       "  --force            replace OUT even when it holds a private key\n",
-       "qrsa unwrap -k alice.dfm --sym-bits 128 -i key.txt"},
+       {"qrsa unwrap -k KEYFILE [--scheme oaep|component] [--digest H] [--mgf1-digest H] [--label HEX]"
+        " [--sym-bits 64|128|192|256] [-i IN | IN] [-o OUT] [--quiet] [--force]",
+        {"-k", "--scheme", "--digest", "--mgf1-digest", "--label", "--sym-bits", "-i", "-o"}, {"--quiet", "--force"},
+        0, 0, true},
+       Unwrap, "unwrap a wrapped session key: OAEP gives its bytes, the component's scheme its hex",
+       "  -k KEYFILE          the key file with the private key\n"
+       "  --scheme oaep       RSAES-OAEP, the default: reads the raw k-byte cipher text and writes the key's\n"
+       "                      bytes; a cipher text that does not decrypt is refused (exit 3, nothing written)\n"
+       "  --scheme component  the component's radix-64 text; writes the key in hex. A block whose top byte\n"
+       "                      is not zero is refused (exit 3): that catches a text wrapped for another key\n"
+       "                      or damaged 255 times in 256, no more;\n"
+       "                      only OAEP detects every change.\n"
+       "                      A wrong --sym-bits cannot be detected.\n"
+       "                      The scheme answers any text, so never unwrap texts an attacker chooses:\n"
+       "                      the answers let them sign with the key.\n"
+       "  --digest H          OAEP's digest: sha1, sha256 (default), sha384 or sha512\n"
+       "  --mgf1-digest H     MGF1's digest (default: the same as --digest)\n"
+       "  --label HEX         OAEP's label, in hex (default: none)\n"
+       "  --sym-bits BITS     the session key's size: 64, 128, 192 or 256; required by the component's\n"
+       "                      scheme, a check of the key's length with OAEP\n"
+       "  -i IN, IN           the wrapped key (default: standard input)\n"
+       "  -o OUT              the session key, readable by its owner only (default: standard output)\n"
+       "  --quiet             accepted for every command; unwrap prints nothing else anyway\n"
+       "  --force             replace OUT even when it holds a private key\n",
+       "qrsa unwrap -k alice.dfm -i session.key.wrapped -o session.key"},
       {"sign",
-       {"qrsa sign -k KEYFILE [--scheme component] [--digest sha256|sha384|sha512] [-i IN | IN] [-o OUT] [--quiet] [--force]",
-        {"-k", "--scheme", "--digest", "-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
-       Sign, "sign a digest of data of any length (--digest), or at most K-4 bytes directly",
-       "  -k KEYFILE     the key file with the private key\n"
-       "  --scheme component  the component's signature block (the only one so far)\n"
-       "  --digest NAME  sign the DER DigestInfo of the input's sha256, sha384 or sha512 digest (as PKCS#1\n"
-       "                 v1.5 does); without it, the input's bytes are signed directly (at most K-4 bytes)\n"
-       "  -i IN, IN      the data (default: standard input)\n"
-       "  -o OUT         the signature text (default: standard output)\n"
-       "  --quiet        accepted for every command; sign prints nothing else anyway\n"
-       "  --force        replace OUT even when it holds a private key\n",
-       "qrsa sign -k alice.dfm --digest sha256 -i contract.pdf -o contract.sig"},
+       {"qrsa sign -k KEYFILE [--scheme pkcs1|pss|component] [--digest sha256|sha384|sha512] [--mgf1-digest H]"
+        " [--salt-length N] [-i IN | IN] [-o OUT] [--quiet] [--force]",
+        {"-k", "--scheme", "--digest", "--mgf1-digest", "--salt-length", "-i", "-o"}, {"--quiet", "--force"}, 0, 0,
+        true},
+       Sign, "sign data of any length: PKCS#1 v1.5 with SHA-256 unless told otherwise (raw k bytes)",
+       "  -k KEYFILE          the key file with the private key\n"
+       "  --scheme pkcs1      RSASSA-PKCS1-v1_5, the default: the raw k bytes 'openssl dgst -sha256 -sign'\n"
+       "                      makes and 'openssl dgst -verify' checks\n"
+       "  --scheme pss        RSASSA-PSS with MGF1 ('openssl dgst -sigopt rsa_padding_mode:pss')\n"
+       "  --scheme component  the component's block, a radix-64 text: the input's bytes directly (at most\n"
+       "                      K-4 bytes), or with --digest the DigestInfo of its digest. Without --digest\n"
+       "                      a leading part (a prefix) of the signed data verifies as well.\n"
+       "  --digest NAME       sha256 (default), sha384 or sha512\n"
+       "  --mgf1-digest H     pss: MGF1's digest, sha1 to sha512 (default: the same as --digest)\n"
+       "  --salt-length N     pss: the salt's length in bytes (default: the digest's length)\n"
+       "  -i IN, IN           the data (default: standard input)\n"
+       "  -o OUT              the signature (default: standard output)\n"
+       "  --quiet             accepted for every command; sign prints nothing else anyway\n"
+       "  --force             replace OUT even when it holds a private key\n",
+       "qrsa sign -k alice.dfm -o contract.sig contract.pdf"},
       {"verify",
-       {"qrsa verify -k KEYFILE (-s SIGFILE | --signature TEXT) [--scheme component] [--digest sha256|sha384|sha512]"
-        " [-i IN | IN] [--quiet]",
-        {"-k", "-s", "--signature", "--scheme", "--digest", "-i"}, {"--quiet"}, 0, 0, true},
+       {"qrsa verify -k KEYFILE (-s SIGFILE | --signature TEXT) [--scheme pkcs1|pss|component] [--digest H]"
+        " [--mgf1-digest H] [--salt-length N|auto] [-i IN | IN] [--quiet]",
+        {"-k", "-s", "--signature", "--scheme", "--digest", "--mgf1-digest", "--salt-length", "-i"}, {"--quiet"}, 0, 0,
+        true},
        Verify, "check the input against a signature: \"valid\" (exit 0) or \"invalid\" (exit 1)",
-       "  -k KEYFILE        the signer's key file (public key)\n"
-       "  -s SIGFILE        the signature text in a file\n"
-       "  --signature TEXT  the signature text itself\n"
-       "  --scheme component  the component's signature block (the only one so far)\n"
-       "  --digest NAME     the digest the signature was made with (sha256, sha384, sha512); every byte of\n"
-       "                    the DigestInfo is compared. Without it, only the input's bytes are compared,\n"
-       "                    so a leading part (a prefix) of the signed data verifies as well.\n"
-       "  -i IN, IN         the data (default: standard input)\n"
-       "  --quiet           accepted for every command\n",
-       "qrsa verify -k alice-public.dfm --digest sha256 -s contract.sig -i contract.pdf"},
+       "  -k KEYFILE          the signer's key file (public key)\n"
+       "  -s SIGFILE          the signature in a file\n"
+       "  --signature TEXT    the component's signature text itself\n"
+       "  --scheme NAME       pkcs1, pss or component. Without it the signature's form decides: the\n"
+       "                      component's radix-64 text is checked with the component's scheme (as\n"
+       "                      signatures made before the standard schemes are), raw k bytes as PKCS#1 v1.5.\n"
+       "                      A raw signature of any other length does not verify.\n"
+       "  --digest NAME       sha256 (default), sha384 or sha512. With the component's scheme, every byte\n"
+       "                      of the DigestInfo is compared; without --digest there, only the input's\n"
+       "                      bytes, so a leading part (a prefix) of the signed data verifies as well.\n"
+       "  --mgf1-digest H     pss: MGF1's digest, sha1 to sha512 (default: the same as --digest)\n"
+       "  --salt-length N     pss: the salt's length in bytes, or auto for any (default: auto)\n"
+       "  -i IN, IN           the data (default: standard input)\n"
+       "  --quiet             accepted for every command\n",
+       "qrsa verify -k alice-public.dfm -s contract.sig contract.pdf"},
       {"import-pem",
        {"qrsa import-pem [-i PEM | PEM] [-o KEYFILE] [--quiet] [--force]", {"-i", "-o"}, {"--quiet", "--force"}, 0, 0, true},
        ImportPem, "an OpenSSL RSA key (PEM or DER; PKCS#1, PKCS#8 or SubjectPublicKeyInfo) into a key file",
@@ -500,7 +747,7 @@ const std::vector<Command>& Commands() {
        "  --force     replace PEM even when it holds a private key\n",
        "qrsa export-pem -k bob.dfm --public -o bob-public.pem"},
       {"demo", {"qrsa demo [--quiet]", {}, {"--quiet"}, 0, 0}, RunDemo,
-       "walk through a session-key exchange between two components",
+       "the first commands of a new user, then a session-key exchange between two components",
        "  --quiet  accepted for every command\n", "qrsa demo"},
   }));
   return commands;

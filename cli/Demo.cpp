@@ -1,12 +1,16 @@
-// The main job: a session-key exchange between two components, told step by step.
+// The walk-through: a new user's first commands, then a session-key exchange between two components,
+// told step by step.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "cli/Args.h"
 #include "cli/Commands.h"
 #include "cli/Failure.h"
 #include "cli/Hex.h"
@@ -78,9 +82,11 @@ class ScratchDir {
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
   std::string File(const std::string& name) {
-    FFiles.push_back(FPath + "/" + name);
-    return FFiles.back();
+    const std::string path = FPath + "/" + name;
+    if (std::find(FFiles.begin(), FFiles.end(), path) == FFiles.end()) FFiles.push_back(path);
+    return path;
   }
+  const std::string& Path() const { return FPath; }
 
  private:
   std::string FPath;
@@ -89,13 +95,79 @@ class ScratchDir {
 
 void Heading(int step, const char* title) { std::printf("\nStep %d. %s\n", step, title); }
 
+// Runs one command line of the tool in this process, in the scratch directory, as a user would type it.
+bool RunCommandLine(const std::vector<std::string>& words) {
+  std::string line = "qrsa";
+  for (const std::string& word : words) line += " " + word;
+  std::printf("  $ %s\n", line.c_str());
+  std::fflush(stdout);
+  for (const Command& command : Commands()) {
+    if (words[0] != command.Name) continue;
+    try {
+      const int status = command.Run(ParsedArgs(std::vector<std::string>(words.begin() + 1, words.end()), command.Syntax));
+      std::fflush(stdout);
+      return status == ExitOk;
+    } catch (const std::exception& error) {  // the component's exceptions as well
+      std::printf("  qrsa: %s\n", error.what());
+      return false;
+    }
+  }
+  return false;
+}
+
+// The working directory for a while, restored when the object goes.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::string& path) : FOld(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (FOld < 0 || ::chdir(path.c_str()) != 0) throw Failure("cannot enter the demo's scratch directory");
+  }
+  ~WorkingDirectory() {
+    if (::fchdir(FOld) != 0) std::fprintf(stderr, "qrsa: cannot return to the working directory\n");
+    ::close(FOld);
+  }
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  int FOld;
+};
+
+// The README's first six commands: a key pair, its public half, a file sealed and opened, a signature
+// made and verified.
+void FirstCommands(Checks& checks) {
+  std::printf(
+      "\nFirst, what a new user types (the README's first six commands), run here in a scratch directory\n"
+      "on a small report.txt:\n");
+  ScratchDir scratch;
+  for (const char* name : {"alice.dfm", "alice-public.dfm", "report.txt", "report.qenv", "report-opened.txt", "report.sig"})
+    scratch.File(name);
+  const std::string report = "Quarterly report: all figures as agreed.\n";
+  WriteOutput(scratch.File("report.txt"), report);
+  const WorkingDirectory inside(scratch.Path());
+  const std::vector<std::vector<std::string>> lines = {
+      {"keygen", "-o", "alice.dfm"},
+      {"pubkey", "-k", "alice.dfm", "-o", "alice-public.dfm"},
+      {"seal", "-k", "alice-public.dfm", "-o", "report.qenv", "report.txt"},
+      {"open", "-k", "alice.dfm", "-o", "report-opened.txt", "report.qenv"},
+      {"sign", "-k", "alice.dfm", "-o", "report.sig", "report.txt"},
+      {"verify", "-k", "alice-public.dfm", "-s", "report.sig", "report.txt"},
+  };
+  bool allRan = true;
+  for (const auto& words : lines) allRan = RunCommandLine(words) && allRan;
+  checks.Record("the six first commands ran", allRan);
+  checks.Record("the opened file equals the sealed one", allRan && ReadInput("report-opened.txt") == report);
+}
+
 }  // namespace
 
 int RunDemo(const ParsedArgs&) {
   Checks checks;
   const auto demoStart = Clock::now();
+  std::printf("Qarvex RSA walk-through: a new user's first commands, then two components at work\n");
+  FirstCommands(checks);
   std::printf(
-      "Qarvex RSA walk-through: a sender and a receiver exchange a session key\n"
+      "\n"
+      "Then the component itself: a sender and a receiver exchange a session key.\n"
       "\n"
       "Two TRSA components take part, each on a form of its own: the receiver, who owns a key pair, and\n"
       "the sender, who only ever sees the receiver's public key. Every key, signature and cipher text\n"

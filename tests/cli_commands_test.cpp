@@ -114,40 +114,40 @@ TEST_F(CliTest, WrapAndUnwrapEverySessionKeySize) {
   for (const int bits : {64, 128, 192, 256}) {
     const std::string key = hex.substr(0, std::size_t(bits / 4));
     const std::string sym = std::to_string(bits);
-    const std::string wrapped = Ok(Qrsa({"wrap", "-k", keys.Public1024, "--sym-bits", sym, "--key", key}));
+    const std::string wrapped = Ok(Qrsa({"wrap", "--scheme", "component", "-k", keys.Public1024, "--sym-bits", sym, "--key", key}));
     EXPECT_EQ(wrapped.size(), 171u + 1);
-    EXPECT_EQ(Ok(Qrsa({"unwrap", "-k", keys.Key1024, "--sym-bits", sym}, wrapped)), key + "\n") << bits;
+    EXPECT_EQ(Ok(Qrsa({"unwrap", "--scheme", "component", "-k", keys.Key1024, "--sym-bits", sym}, wrapped)), key + "\n") << bits;
     // The key may come from standard input instead, in either case, ending in a line break.
-    const std::string fromStdin = Ok(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", sym}, key + "\n"));
+    const std::string fromStdin = Ok(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", sym}, key + "\n"));
     dir.Write("wrapped.txt", fromStdin);
-    EXPECT_EQ(Ok(Qrsa({"unwrap", "-k", keys.Key512, "--sym-bits", sym, "-i", dir.File("wrapped.txt")})), key + "\n");
+    EXPECT_EQ(Ok(Qrsa({"unwrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", sym, "-i", dir.File("wrapped.txt")})), key + "\n");
   }
   // Wrapping draws fresh random padding every time.
-  EXPECT_NE(Ok(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64", "--key", "0011223344556677"})),
-            Ok(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64", "--key", "0011223344556677"})));
+  EXPECT_NE(Ok(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "64", "--key", "0011223344556677"})),
+            Ok(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "64", "--key", "0011223344556677"})));
 }
 
 TEST_F(CliTest, WrapAndUnwrapRefuseBadInput) {
-  ExpectFailure(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "128", "--key", "0011"}), kUsage,
+  ExpectFailure(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "128", "--key", "0011"}), kUsage,
                 "the session key must be 32 hex digits (16 bytes), not 4");
-  ExpectFailure(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64", "--key", "00112233445566zz"}), kUsage,
+  ExpectFailure(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "64", "--key", "00112233445566zz"}), kUsage,
                 "the session key is not a hex number");
   // The same key given on standard input is an input, not an option: a failure.
-  ExpectFailure(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64"}, "00112233445566zz"), kFailure,
+  ExpectFailure(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "64"}, "00112233445566zz"), kFailure,
                 "the session key is not a hex number");
-  ExpectFailure(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "100", "--key", "00"}), kUsage,
+  ExpectFailure(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "100", "--key", "00"}), kUsage,
                 "session key size must be 64, 128, 192 or 256 bits");
-  ExpectFailure(Qrsa({"unwrap", "-k", keys.Key512}, "x"), kUsage, "option --sym-bits is required");
+  ExpectFailure(Qrsa({"unwrap", "--scheme", "component", "-k", keys.Key512}, "x"), kUsage, "option --sym-bits is required");
   // A text wrapped under a 1024-bit key has the wrong length for a 512-bit one.
-  const std::string wrapped = Ok(Qrsa({"wrap", "-k", keys.Key1024, "--sym-bits", "64", "--key", "0011223344556677"}));
-  ExpectFailure(Qrsa({"unwrap", "-k", keys.Key512, "--sym-bits", "64"}, wrapped), kFailure,
+  const std::string wrapped = Ok(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key1024, "--sym-bits", "64", "--key", "0011223344556677"}));
+  ExpectFailure(Qrsa({"unwrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "64"}, wrapped), kFailure,
                 "String has incorrect length");
-  ExpectFailure(Qrsa({"unwrap", "-k", keys.Public512, "--sym-bits", "64"}, wrapped), kFailure, "Private key not loaded");
+  ExpectFailure(Qrsa({"unwrap", "--scheme", "component", "-k", keys.Public512, "--sym-bits", "64"}, wrapped), kFailure, "Private key not loaded");
 }
 
 TEST_F(CliTest, SignedDataVerifiesAndAlteredDataDoesNot) {
   const std::string data = "pay 100 to Alice";
-  const std::string signature = Ok(Qrsa({"sign", "-k", keys.Key512}, data));
+  const std::string signature = Ok(Qrsa({"sign", "--scheme", "component", "-k", keys.Key512}, data));
   EXPECT_TRUE(std::regex_match(signature, std::regex(R"([-+0-9A-Za-z]{86}\n)"))) << signature;
   dir.Write("sig.txt", signature);
   dir.Write("data.txt", data);
@@ -166,23 +166,23 @@ TEST_F(CliTest, SignedDataVerifiesAndAlteredDataDoesNot) {
   EXPECT_EQ(Qrsa({"verify", "-k", keys.Public512, "-s", dir.File("sig.txt")}, "pay 1").Status, kValid);
 
   // Signing the same data again gives another signature, which verifies as well.
-  const std::string again = Ok(Qrsa({"sign", "-k", keys.Key512, "-i", dir.File("data.txt")}));
+  const std::string again = Ok(Qrsa({"sign", "--scheme", "component", "-k", keys.Key512, "-i", dir.File("data.txt")}));
   EXPECT_NE(again, signature);
   EXPECT_EQ(Qrsa({"verify", "-k", keys.Key512, "--signature", again}, data).Status, kValid);
 }
 
 TEST_F(CliTest, SignAndVerifyRefuseWhatTheyCannotCheck) {
-  const std::string signature = Ok(Qrsa({"sign", "-k", keys.Key512}, "x"));
+  const std::string signature = Ok(Qrsa({"sign", "--scheme", "component", "-k", keys.Key512}, "x"));
   // An empty input would match every signature.
   ExpectFailure(Qrsa({"verify", "-k", keys.Key512, "--signature", signature}, ""), kFailure, "nothing to verify");
-  ExpectFailure(Qrsa({"sign", "-k", keys.Key512}, ""), kFailure, "nothing to sign");
+  ExpectFailure(Qrsa({"sign", "--scheme", "component", "-k", keys.Key512}, ""), kFailure, "nothing to sign");
   // A 512-bit key signs at most 60 bytes.
-  EXPECT_EQ(Qrsa({"sign", "-k", keys.Key512}, std::string(60, 'a')).Status, 0);
-  ExpectFailure(Qrsa({"sign", "-k", keys.Key512}, std::string(61, 'a')), kFailure,
+  EXPECT_EQ(Qrsa({"sign", "--scheme", "component", "-k", keys.Key512}, std::string(60, 'a')).Status, 0);
+  ExpectFailure(Qrsa({"sign", "--scheme", "component", "-k", keys.Key512}, std::string(61, 'a')), kFailure,
                 "the input has 61 bytes; a 512-bit key signs at most 60 bytes");
   ExpectFailure(Qrsa({"verify", "-k", keys.Key512, "--signature", signature}, std::string(61, 'a')), kFailure,
                 "the input has 61 bytes; a 512-bit key signs at most 60 bytes");
-  ExpectFailure(Qrsa({"sign", "-k", keys.Public512}, "x"), kFailure, "Private key not loaded");
+  ExpectFailure(Qrsa({"sign", "--scheme", "component", "-k", keys.Public512}, "x"), kFailure, "Private key not loaded");
   ExpectFailure(Qrsa({"verify", "-k", keys.Key512, "--signature", signature.substr(0, 80)}, "x"), kFailure,
                 "Signature has incorrect length");
   ExpectFailure(Qrsa({"verify", "-k", keys.Key512, "--signature", "bad signature"}, "x"), kFailure,
@@ -203,7 +203,7 @@ TEST_F(CliTest, BareKeyTextsServeAsKeyFiles) {
     EXPECT_EQ(Ok(Qrsa({"show", "-k", dir.File("pub.txt"), "bits"})), Ok(Qrsa({"show", "-k", formKey, "bits"})));
     const std::string cipher = Ok(Qrsa({"encrypt", "-k", dir.File("pub.txt")}, AllBytes()));
     EXPECT_EQ(Ok(Qrsa({"decrypt", "-k", dir.File("priv.txt")}, cipher)), AllBytes());
-    const std::string signature = Ok(Qrsa({"sign", "-k", dir.File("priv.txt")}, "bare"));
+    const std::string signature = Ok(Qrsa({"sign", "--scheme", "component", "-k", dir.File("priv.txt")}, "bare"));
     EXPECT_EQ(Qrsa({"verify", "-k", dir.File("pub.txt"), "--signature", signature}, "bare").Status, kValid);
     ExpectFailure(Qrsa({"decrypt", "-k", dir.File("pub.txt")}, cipher), kFailure, "Private key not loaded");
   }
@@ -273,16 +273,16 @@ TEST_F(CliTest, UsageErrorsShowTheCommandsUsageLine) {
   EXPECT_EQ(none.Status, kUsage);
   EXPECT_NE(none.Err.find("usage: qrsa COMMAND"), std::string::npos);
   ExpectFailure(Qrsa({"frobnicate"}), kUsage, "unknown command 'frobnicate'");
-  const auto unknown = Qrsa({"sign", "-k", keys.Key512, "--fast"});
+  const auto unknown = Qrsa({"sign", "--scheme", "component", "-k", keys.Key512, "--fast"});
   ExpectFailure(unknown, kUsage, "unknown option --fast");
   EXPECT_NE(unknown.Err.find("usage: qrsa sign -k KEYFILE [--scheme "), std::string::npos) << unknown.Err;
-  ExpectFailure(Qrsa({"sign", "-k"}), kUsage, "option -k needs a value");
-  ExpectFailure(Qrsa({"sign", "-k", "a", "-k", "b"}), kUsage, "option -k given twice");
+  ExpectFailure(Qrsa({"sign", "--scheme", "component", "-k"}), kUsage, "option -k needs a value");
+  ExpectFailure(Qrsa({"sign", "--scheme", "component", "-k", "a", "-k", "b"}), kUsage, "option -k given twice");
   // One word is the input file; a second is one too many.
   ExpectFailure(Qrsa({"encrypt", "-k", keys.Key512, "in", "extra"}), kUsage, "unexpected argument 'extra'");
   ExpectFailure(Qrsa({"export-pem", "-k", keys.Key512, "--public=yes"}), kUsage, "option --public takes no value");
   // --name=value is the same as --name value.
-  EXPECT_EQ(Ok(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits=64", "--key=0011223344556677"})).size(), 87u);
+  EXPECT_EQ(Ok(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits=64", "--key=0011223344556677"})).size(), 87u);
 
   const auto help = Qrsa({"help"});
   EXPECT_EQ(help.Status, 0);

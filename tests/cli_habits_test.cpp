@@ -197,7 +197,7 @@ TEST_F(CliHabitsTest, RefusalsNameTheirFixAndWriteNothing) {
       {"a wrapped key of another size", {"unwrap", "-k", keys.Key1024, "--scheme", "component", "--sym-bits", "64",
                                           "-o", out}, "abcd", kFailure,
        "String has incorrect length: standard input is not a wrapped-key text for this 1024-bit key (171 radix-64 "
-       "characters, as wrap writes it)"},
+       "characters, as wrap --scheme component writes it)"},
       {"a cipher text with a stray character", {"decrypt", "-k", keys.Key512, "-o", out}, "ab!d", kFailure,
        "String not valid: standard input is not a cipher text of 'qrsa encrypt' for this 512-bit key"},
       {"an unknown scheme", {"sign", "-k", keys.Key512, "--scheme", "rsa", "-o", out}, "x", kUsage,

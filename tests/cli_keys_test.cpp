@@ -537,5 +537,37 @@ TEST_F(CliKeysTest, ExportAndKeygenRefuseWhatCannotBeEncrypted) {
   EXPECT_EQ(Ok(Qrsa({"pubkey", "-k", dir.File("new.pem"), "--passphrase-file", dir.File("pw"), "--format", "openssh"})).rfind("ssh-rsa ", 0), 0u);
 }
 
+// Keys that Python's cryptography writes are read as the same key.
+TEST_F(CliKeysTest, KeysPythonCryptographyWritesReadAsTheSameKey) {
+  const std::string expected = Fingerprint(keys.Key1024);
+  const std::string expectedPrivate = Ok(Qrsa({"show", "-k", keys.Key1024, "private"}));
+  const std::string script =
+      "import sys\n"
+      "from cryptography.hazmat.primitives import serialization as s\n"
+      "k = s.load_pem_private_key(open(sys.argv[1], 'rb').read(), None)\n"
+      "out = sys.argv[2]\n"
+      "open(out + '/pkcs8-enc.pem', 'wb').write(k.private_bytes(s.Encoding.PEM, s.PrivateFormat.PKCS8,"
+      " s.BestAvailableEncryption(b'py pass')))\n"
+      "open(out + '/pkcs1.der', 'wb').write(k.private_bytes(s.Encoding.DER, s.PrivateFormat.TraditionalOpenSSL,"
+      " s.NoEncryption()))\n"
+      "open(out + '/openssh', 'wb').write(k.private_bytes(s.Encoding.PEM, s.PrivateFormat.OpenSSH, s.NoEncryption()))\n"
+      "open(out + '/openssh.pub', 'wb').write(k.public_key().public_bytes(s.Encoding.OpenSSH, s.PublicFormat.OpenSSH))\n"
+      "open(out + '/spki.der', 'wb').write(k.public_key().public_bytes(s.Encoding.DER,"
+      " s.PublicFormat.SubjectPublicKeyInfo))\n";
+  Ok(RunProgram({"python3", "-c", script, keys.Pem1024, dir.Path()}));
+  dir.Write("pw", "py pass\n");
+  for (const char* name : {"pkcs8-enc.pem", "pkcs1.der", "openssh", "openssh.pub", "spki.der"}) {
+    const bool encrypted = std::string(name) == "pkcs8-enc.pem";
+    std::vector<std::string> pass;
+    if (encrypted) pass = {"--passphrase-file", dir.File("pw")};
+    EXPECT_EQ(Fingerprint(dir.File(name), pass), expected) << name;
+    if (std::string(name).find("pub") == std::string::npos && std::string(name) != "spki.der") {
+      std::vector<std::string> show = {"show", "-k", dir.File(name), "private"};
+      show.insert(show.end(), pass.begin(), pass.end());
+      EXPECT_EQ(Ok(Qrsa(show)), expectedPrivate) << name;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace Testing

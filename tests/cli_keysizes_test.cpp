@@ -79,8 +79,8 @@ TEST_P(CliKeySizes, OpenSslKeysWorkBothWays) {
   const std::string wrappedByOpenSsl = Rsa::Radix64Encode(RawOpenSsl("-encrypt", pubPem, true, image)).str();
   std::string sessionHex;
   for (const unsigned char c : session) sessionHex += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
-  EXPECT_EQ(Ok(Qrsa({"unwrap", "-k", key, "--sym-bits", "256"}, wrappedByOpenSsl + "\n")), sessionHex + "\n");
-  const std::string wrapped = Ok(Qrsa({"wrap", "-k", key, "--sym-bits", "64", "--key", "0102030405060708"}));
+  EXPECT_EQ(Ok(Qrsa({"unwrap", "--scheme", "component", "-k", key, "--sym-bits", "256"}, wrappedByOpenSsl + "\n")), sessionHex + "\n");
+  const std::string wrapped = Ok(Qrsa({"wrap", "--scheme", "component", "-k", key, "--sym-bits", "64", "--key", "0102030405060708"}));
   const std::string block = RawOpenSsl("-decrypt", pem, false, FromRadix64(wrapped));
   ASSERT_EQ(block.size(), std::size_t(K));
   EXPECT_EQ(block.substr(0, 8), "\x01\x02\x03\x04\x05\x06\x07\x08");
@@ -89,11 +89,11 @@ TEST_P(CliKeySizes, OpenSslKeysWorkBothWays) {
   // A signature of the most a key signs, K-4 bytes (380 or 508), opens with the raw public operation;
   // one byte more is refused.
   const std::string data(std::size_t(K - 4), 'S');
-  const std::string signature = Ok(Qrsa({"sign", "-k", key}, data));
+  const std::string signature = Ok(Qrsa({"sign", "--scheme", "component", "-k", key}, data));
   const std::string recovered = RawOpenSsl("-verifyrecover", pubPem, true, FromRadix64(signature));
   EXPECT_EQ(recovered.substr(0, std::size_t(K - 4)), data);
   EXPECT_EQ(recovered.substr(std::size_t(K - 4)), std::string(4, '\0'));
-  const auto tooLong = Qrsa({"sign", "-k", key}, data + "S");
+  const auto tooLong = Qrsa({"sign", "--scheme", "component", "-k", key}, data + "S");
   EXPECT_EQ(tooLong.Status, 3);
   EXPECT_NE(tooLong.Err.find("signs at most " + std::to_string(K - 4) + " bytes"), std::string::npos) << tooLong.Err;
 

@@ -96,14 +96,14 @@ TEST_F(CliOpenSslTest, ARawOpenSslEncryptionUnwrapsInQrsa) {
     static const char digits[] = "0123456789abcdef";
     expectedHex += {digits[c >> 4], digits[c & 15]};
   }
-  EXPECT_EQ(Ok(Qrsa({"unwrap", "-k", keys.Key512, "--sym-bits", "256"}, wrapped + "\n")), expectedHex + "\n");
+  EXPECT_EQ(Ok(Qrsa({"unwrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "256"}, wrapped + "\n")), expectedHex + "\n");
 }
 
 TEST_F(CliOpenSslTest, QrsaBlocksOpenWithRawOpenSslOperations) {
   // A wrapped key decrypts with OpenSSL's raw private operation to the block: key bytes first in the
   // little-endian image, the top byte zero.
   const std::string wrapped =
-      Ok(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64", "--key", "0102030405060708"}));
+      Ok(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "64", "--key", "0102030405060708"}));
   dir.Write("cipher.bin", Reversed(FromRadix64(wrapped)));
   Ok(OpenSsl({"pkeyutl", "-decrypt", "-inkey", keys.Pem512, "-pkeyopt", "rsa_padding_mode:none", "-in",
               dir.File("cipher.bin"), "-out", dir.File("block.bin")}));
@@ -113,7 +113,7 @@ TEST_F(CliOpenSslTest, QrsaBlocksOpenWithRawOpenSslOperations) {
   EXPECT_EQ(block[63], '\0');
 
   // A signature opens with OpenSSL's raw public operation to the signed bytes.
-  const std::string signature = Ok(Qrsa({"sign", "-k", keys.Key512}, "signed by qrsa"));
+  const std::string signature = Ok(Qrsa({"sign", "--scheme", "component", "-k", keys.Key512}, "signed by qrsa"));
   Ok(OpenSsl({"pkey", "-in", keys.Pem512, "-pubout", "-out", dir.File("pub.pem")}));
   dir.Write("sig.bin", Reversed(FromRadix64(signature)));
   Ok(OpenSsl({"pkeyutl", "-verifyrecover", "-pubin", "-inkey", dir.File("pub.pem"), "-pkeyopt",
@@ -150,7 +150,7 @@ TEST_F(CliOpenSslTest, AGeneratedKeyExportsAndWorksWithOpenSsl) {
   EXPECT_EQ(check.Status, 0) << check.Err;
   // OpenSSL's raw private operation opens a block that qrsa wrapped with the generated key.
   const std::string wrapped =
-      Ok(Qrsa({"wrap", "-k", dir.File("gen.dfm"), "--sym-bits", "64", "--key", "a1a2a3a4a5a6a7a8"}));
+      Ok(Qrsa({"wrap", "--scheme", "component", "-k", dir.File("gen.dfm"), "--sym-bits", "64", "--key", "a1a2a3a4a5a6a7a8"}));
   dir.Write("cipher.bin", Reversed(FromRadix64(wrapped)));
   Ok(OpenSsl({"pkeyutl", "-decrypt", "-inkey", dir.File("gen.pem"), "-pkeyopt", "rsa_padding_mode:none", "-in",
               dir.File("cipher.bin"), "-out", dir.File("block.bin")}));

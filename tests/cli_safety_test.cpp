@@ -64,7 +64,7 @@ TEST_F(CliSafetyTest, DigestSignaturesCoverWholeDocumentsAndEveryDigestByte) {
     std::size_t infoBytes;
   };
   for (const Case c : {Case{"sha256", 51}, Case{"sha384", 67}, Case{"sha512", 83}}) {
-    const std::string sig = Ok(Qrsa({"sign", "-k", keys.Key1024, "--digest", c.name, "-i", dir.File("doc")}));
+    const std::string sig = Ok(Qrsa({"sign", "--scheme", "component", "-k", keys.Key1024, "--digest", c.name, "-i", dir.File("doc")}));
     dir.Write("doc.sig", sig);
     // The block starts with the DER DigestInfo: OpenSSL's own PKCS#1 v1.5 encoding of the digest.
     const std::string digest = Ok(OpenSsl({"dgst", std::string("-") + c.name, "-binary", dir.File("doc")}));
@@ -87,9 +87,9 @@ TEST_F(CliSafetyTest, DigestSignaturesCoverWholeDocumentsAndEveryDigestByte) {
     EXPECT_EQ(Qrsa({"verify", "-k", keys.Public1024, "--digest", other, "-s", dir.File("doc.sig")}, document).Status, kInvalid);
   }
   // A 512-bit key holds K-4 = 60 bytes: SHA-256's 51 fit, SHA-384's 67 do not.
-  EXPECT_EQ(Qrsa({"sign", "-k", keys.Key512, "--digest", "sha256"}, document).Status, kValid);
-  ExpectFailure(Qrsa({"sign", "-k", keys.Key512, "--digest", "sha384"}, document), kFailure, "too few for the sha384");
-  ExpectFailure(Qrsa({"sign", "-k", keys.Key512, "--digest", "md5"}, document), kUsage, "sha256, sha384 or sha512");
+  EXPECT_EQ(Qrsa({"sign", "--scheme", "component", "-k", keys.Key512, "--digest", "sha256"}, document).Status, kValid);
+  ExpectFailure(Qrsa({"sign", "--scheme", "component", "-k", keys.Key512, "--digest", "sha384"}, document), kFailure, "too few for the sha384");
+  ExpectFailure(Qrsa({"sign", "--scheme", "component", "-k", keys.Key512, "--digest", "md5"}, document), kUsage, "sha256, sha384 or sha512");
 }
 
 TEST_F(CliSafetyTest, DecryptionIsCheckedAgainstThePublicKey) {
@@ -130,8 +130,8 @@ TEST_F(CliSafetyTest, SecretOutputsGoOnlyToRegularFilesAndPrivateKeysAreNotRepla
   } secrets[] = {
       {"keygen", {"keygen", "--bits", "512", "--quiet"}, ""},
       {"open", {"open", "-k", keys.Key512}, envelope},
-      {"unwrap", {"unwrap", "-k", keys.Key512, "--sym-bits", "64"},
-       Ok(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64", "--key", "0011223344556677"}))},
+      {"unwrap", {"unwrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "64"},
+       Ok(Qrsa({"wrap", "--scheme", "component", "-k", keys.Key512, "--sym-bits", "64", "--key", "0011223344556677"}))},
       {"export-pem", {"export-pem", "-k", keys.Key512}, ""},
   };
   for (const auto& c : secrets)
@@ -202,7 +202,7 @@ TEST_F(CliSafetyTest, SmallPublicExponentsAreRefusedByTheComponentSchemes) {
   ASSERT_EQ(OpenSsl({"genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:512", "-pkeyopt",
                      "rsa_keygen_pubexp:3", "-out", dir.File("e3.pem")}).Status, 0);
   Ok(Qrsa({"import-pem", "-i", dir.File("e3.pem"), "-o", dir.File("e3.dfm")}));  // loading still works
-  const std::string wrappedBy65537 = Ok(Qrsa({"wrap", "-k", keys.Key512, "--sym-bits", "64", "--key", "0011223344556677"}));
+  const std::string wrappedBy65537 = Ok(Qrsa({"wrap", "-k", keys.Key512, "--scheme", "component", "--sym-bits", "64", "--key", "0011223344556677"}));
   const struct {
     const char* name;
     std::vector<std::string> args;
@@ -212,9 +212,9 @@ TEST_F(CliSafetyTest, SmallPublicExponentsAreRefusedByTheComponentSchemes) {
                       codec.EncodeString(ForgedSignature(n, 3, raw, 256)).str()}, raw},
       {"verify sha256", {"verify", "-k", dir.File("e3.pub"), "--digest", "sha256", "--signature",
                          codec.EncodeString(ForgedSignature(n, 3, Sha256InfoPrefix() + digest, 256)).str()}, document},
-      {"sign", {"sign", "-k", dir.File("e3.dfm"), "-o", dir.File("out")}, "data"},
-      {"wrap", {"wrap", "-k", dir.File("e3.dfm"), "--sym-bits", "64", "--key", "0011223344556677", "-o", dir.File("out")}, ""},
-      {"unwrap", {"unwrap", "-k", dir.File("e3.dfm"), "--sym-bits", "64", "-o", dir.File("out")}, wrappedBy65537},
+      {"sign", {"sign", "-k", dir.File("e3.dfm"), "--scheme", "component", "-o", dir.File("out")}, "data"},
+      {"wrap", {"wrap", "-k", dir.File("e3.dfm"), "--scheme", "component", "--sym-bits", "64", "--key", "0011223344556677", "-o", dir.File("out")}, ""},
+      {"unwrap", {"unwrap", "-k", dir.File("e3.dfm"), "--scheme", "component", "--sym-bits", "64", "-o", dir.File("out")}, wrappedBy65537},
       {"encrypt", {"encrypt", "-k", dir.File("e3.dfm"), "-o", dir.File("out")}, "data"},
       {"seal", {"seal", "-k", dir.File("e3.dfm"), "-o", dir.File("out")}, "data"},
   };
