@@ -14,6 +14,9 @@ namespace Testing {
 namespace {
 
 constexpr int kFailure = 3;
+// Debian's interpreter, for which the build's dependencies install the cryptography package (another
+// python3 earlier on PATH may lack it).
+constexpr const char* kPython = "/usr/bin/python3";
 
 // A GMP number with value semantics, enough for building test keys.
 class Num {
@@ -424,7 +427,7 @@ TEST_F(CliKeysTest, EveryFormatWrittenIsReadByItsOwnToolsAndBackByQrsa) {
         {"openssh", false, false, {"ssh-keygen", "-y", "-f", "FILE"}},
         {"openssh", true, false, {"ssh-keygen", "-l", "-f", "FILE"}},
         {"jwk", false, false,
-         {"python3", "-c",
+         {kPython, "-c",
           "import json,sys,base64\n"
           "from cryptography.hazmat.primitives.asymmetric import rsa\n"
           "k=json.load(open(sys.argv[1]))\n"
@@ -554,7 +557,7 @@ TEST_F(CliKeysTest, KeysPythonCryptographyWritesReadAsTheSameKey) {
       "open(out + '/openssh.pub', 'wb').write(k.public_key().public_bytes(s.Encoding.OpenSSH, s.PublicFormat.OpenSSH))\n"
       "open(out + '/spki.der', 'wb').write(k.public_key().public_bytes(s.Encoding.DER,"
       " s.PublicFormat.SubjectPublicKeyInfo))\n";
-  Ok(RunProgram({"python3", "-c", script, keys.Pem1024, dir.Path()}));
+  Ok(RunProgram({kPython, "-c", script, keys.Pem1024, dir.Path()}));
   dir.Write("pw", "py pass\n");
   for (const char* name : {"pkcs8-enc.pem", "pkcs1.der", "openssh", "openssh.pub", "spki.der"}) {
     const bool encrypted = std::string(name) == "pkcs8-enc.pem";
