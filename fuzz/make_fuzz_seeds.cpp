@@ -13,6 +13,8 @@
 #include "host/packages/PackageResources.h"
 #include "host/packages/ResourceTable.h"
 #include "rsa/RSA.h"
+#include "rsa/SchemeEncoding.h"
+#include "rsa/StandardSchemes.h"
 #include "rsa/TextFormats.h"
 #ifdef QARVEX_FUZZ_FIXTURE_KEYS
 #include "support/FixtureKeys.h"
@@ -117,7 +119,58 @@ int main(int argc, char** argv) {
       decrypt.Add(std::uint8_t(s | 0x20), cipher.str());
     }
   }
+
+  // PKCS #1 v1.5 signatures of the digest of one byte, as they stand and as blocks to raise to d.
+  TSeeds pkcs1(root, "pkcs1_verify_fuzz");
+  Testing::LoadFixtureKey(rsa, 1024);
+  const Hash::THashKind signatureDigests[] = {Hash::THashKind::Sha256, Hash::THashKind::Sha384, Hash::THashKind::Sha512};
+  for (std::uint8_t d = 0; d < 3; ++d) {
+    const char byte = char('a' + d);
+    const Hash::THashKind digest = signatureDigests[d];
+    unsigned char md[Hash::MaxDigestSize], em[128];
+    Hash::Digest(digest, &byte, 1, md);
+    Rsa::Schemes::EncodePkcs1v15(digest, md, em, sizeof em);
+    pkcs1.Add(std::uint8_t(d), std::string(1, byte) + Rsa::Pkcs1v15Sign(rsa, digest, std::string_view(&byte, 1)));
+    pkcs1.Add(std::uint8_t(d | 0x04), std::string(1, byte) + std::string(reinterpret_cast<char*>(em), sizeof em));
+  }
 #endif
+
+  // PSS blocks: salts for the target to encode with, and encoded blocks as they stand.
+  TSeeds pss(root, "pss_verify_fuzz");
+  for (std::uint8_t mode : {0x91, 0xd5, 0xa6, 0xea, 0x59, 0x15}) {
+    const Hash::THashKind digest = Hash::THashKind(mode & 3), mgf1 = Hash::THashKind(mode >> 2 & 3);
+    const std::size_t k = std::size_t(64) << (mode >> 4 & 3), emBits = mode & 0x40 ? 8 * k - 1 : 8 * k - 8;
+    const std::size_t emBytes = (emBits + 7) / 8, hLen = Hash::DigestSize(digest);
+    const std::string salt(std::min<std::size_t>(hLen, emBytes - hLen - 2), '\x5c');
+    if (mode & 0x80) {
+      pss.Add(mode, std::string("\0\0\0", 3) + salt);
+      pss.Add(mode, std::string("\x01\0\x07", 3) + salt);
+    } else {
+      const unsigned char byte = 0x33;
+      unsigned char md[Hash::MaxDigestSize], em[Rsa::Schemes::MaxEncodedBytes];
+      Hash::Digest(digest, &byte, 1, md);
+      Rsa::Schemes::EncodePss(digest, mgf1, md, reinterpret_cast<const unsigned char*>(salt.data()), salt.size(), em,
+                              emBytes, emBits);
+      pss.Add(mode, std::string(1, char(byte)) + std::string(reinterpret_cast<char*>(em), emBytes));
+    }
+  }
+
+  // OAEP blocks before masking: 00 || seed || lHash || 00.. || 01 || message, with and without a label.
+  TSeeds oaep(root, "oaep_decode_fuzz");
+  for (std::uint8_t mode : {0x55, 0x65, 0x40, 0x7f, 0x50, 0x69}) {
+    const Hash::THashKind digest = Hash::THashKind(mode & 3);
+    const std::size_t k = std::size_t(64) << (mode >> 4 & 3), hLen = Hash::DigestSize(digest);
+    if (k < 2 * hLen + 2) continue;
+    for (const std::string& label : {std::string(), std::string("qarvex-envelope/2")}) {
+      unsigned char lHash[Hash::MaxDigestSize];
+      Hash::Digest(digest, label.data(), label.size(), lHash);
+      const std::string message = "sixteen key byte";
+      std::string block = std::string(1, '\0') + std::string(hLen, '\x17') +
+                          std::string(reinterpret_cast<char*>(lHash), hLen);
+      block += std::string(k - block.size() - message.size() - 1, '\0') + "\x01" + message;
+      oaep.Add(std::string(1, char(mode)) + char(label.size()) + label + block);
+    }
+  }
 
   // The tool's readers: key files as the tool writes them and bare key texts; hex texts; PEM keys.
   TSeeds keyFiles(root, "keyfile_fuzz");
